@@ -1,0 +1,18 @@
+# Set-up and everyday commands; README.md describes them.
+PYTHON ?= python3
+VENV ?= .venv/$(shell $(PYTHON) -c 'import sys; print("py%d.%d" % sys.version_info[:2])')
+BIN := $(VENV)/bin
+
+.PHONY: install test demo bench
+
+# A virtual environment per interpreter, with the package built from this
+# tree and its test dependencies.
+install:
+	test -x $(BIN)/python || $(PYTHON) -m venv $(VENV)
+	$(BIN)/python -m pip install -q --disable-pip-version-check ".[test]"
+
+test: install
+	$(BIN)/python -m pytest
+
+bench: install
+	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done

@@ -1,0 +1,65 @@
+// Module start-up of harborsweep.harborsweep: binds the standard modules and
+// requests, creates the shared pretty printer `pp`, silences urllib3's
+// warnings for the process, and defines the operations. Nothing else runs at
+// import.
+#include <array>
+
+#include <nanobind/nanobind.h>
+
+#include "operations.hpp"
+
+namespace nb = nanobind;
+
+namespace {
+
+constexpr std::array<const char *, 7> kBoundModules{
+    "argparse", "configparser", "getpass", "os", "pprint", "sys", "requests"};
+
+void start_up(nb::handle module) {
+    for (const char *name : kBoundModules)
+        nb::setattr(module, name, nb::module_::import_(name));
+    nb::object pprint = nb::getattr(module, "pprint");
+    nb::setattr(module, "pp", pprint.attr("PrettyPrinter")(nb::arg("width") = 200));
+    nb::getattr(module, "requests").attr("packages").attr("urllib3").attr("disable_warnings")();
+    harborsweep::define_operations(module);
+}
+
+// A hand-written exec slot rather than NB_MODULE: an import error during
+// start-up (requests missing, say) must reach the importer as it is, not
+// wrapped in another ImportError.
+int exec_module(PyObject *module) {
+    if (!nb::register_module(module))
+        return -1;
+    try {
+        start_up(module);
+        return 0;
+    } catch (nb::python_error &error) {
+        error.restore();
+    } catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
+    }
+    return -1;
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void *>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT,
+    "harborsweep",
+    "Runs a directory of check files against a Quorvane Controller.",
+    0,
+    nullptr,
+    kSlots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+extern "C" NB_EXPORT PyObject *PyInit_harborsweep() {
+    return PyModuleDef_Init(&kModule);
+}
