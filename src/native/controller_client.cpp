@@ -1,0 +1,62 @@
+// The controller client. Every request is one `requests.post` of a form body
+// to the single API endpoint, certificate unverified, looked up through the
+// module globals at call time so callers can patch it. The answer is decoded
+// as JSON whatever its status; the login answer is the only one whose
+// decoding failure is caught.
+#include "controller_client.hpp"
+
+#include "module_globals.hpp"
+
+namespace harborsweep {
+
+static nb::object add(nb::handle left, nb::handle right) {
+    nb::object sum = nb::steal(PyNumber_Add(left.ptr(), right.ptr()));
+    if (!sum.is_valid())
+        nb::raise_python_error();
+    return sum;
+}
+
+nb::object api_endpoint(nb::handle controller_ip) {
+    return add(add(nb::str("https://"), controller_ip), nb::str("/v1/api"));
+}
+
+static nb::object post(nb::handle module, nb::handle url, nb::handle fields) {
+    nb::object requests = global(module, "requests");
+    return requests.attr("post")(url, nb::arg("data") = fields,
+                                 nb::arg("verify") = false);
+}
+
+nb::object post_form(nb::handle module, nb::handle url, nb::handle fields) {
+    return post(module, url, fields).attr("json")();
+}
+
+static nb::object session_id(nb::handle response) {
+    nb::object answer = response.attr("json")();
+    nb::object cid = nb::steal(PyObject_GetItem(answer.ptr(), nb::str("CID").ptr()));
+    if (!cid.is_valid())
+        nb::raise_python_error();
+    return cid;
+}
+
+nb::object get_quorvane_cid(nb::handle module, nb::handle controller_ip,
+                            nb::handle username, nb::handle password) {
+    nb::object url = api_endpoint(controller_ip);
+    nb::dict login;
+    login["action"] = "login";
+    login["username"] = username;
+    login["password"] = password;
+    nb::object response = post(module, url, login);
+    try {
+        return session_id(response);
+    } catch (nb::python_error &error) {
+        if (!error.matches(PyExc_Exception))
+            throw;
+    }
+    // A refused login is a failed run: exit status 1, with no traceback.
+    global(module, "print")("Login failed");
+    global(module, "sys").attr("exit")(1);
+    PyErr_SetString(PyExc_RuntimeError, "sys.exit() returned after a failed login");
+    nb::raise_python_error();
+}
+
+}  // namespace harborsweep
