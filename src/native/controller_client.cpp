@@ -1,11 +1,11 @@
-// The controller client. Every request is one `requests.post` of a form body
-// to the single API endpoint, certificate unverified, looked up through the
-// module globals at call time so callers can patch it. The answer is decoded
+// The controller client. Every request is one form POST to the single API
+// endpoint, certificate unverified, sent by the transport. The answer is decoded
 // as JSON whatever its status; the login answer is the only one whose
 // decoding failure is caught.
 #include "controller_client.hpp"
 
 #include "module_globals.hpp"
+#include "transport.hpp"
 
 namespace harborsweep {
 
@@ -21,9 +21,7 @@ nb::object api_endpoint(nb::handle controller_ip) {
 }
 
 static nb::object post(nb::handle module, nb::handle url, nb::handle fields) {
-    nb::object requests = global(module, "requests");
-    return requests.attr("post")(url, nb::arg("data") = fields,
-                                 nb::arg("verify") = false);
+    return post_unverified(module, url, fields);
 }
 
 nb::object post_form(nb::handle module, nb::handle url, nb::handle fields) {

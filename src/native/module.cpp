@@ -6,6 +6,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "module_state.hpp"
 #include "operations.hpp"
 
 namespace nb = nanobind;
@@ -20,7 +21,11 @@ void start_up(nb::handle module) {
         nb::setattr(module, name, nb::module_::import_(name));
     nb::object pprint = nb::getattr(module, "pprint");
     nb::setattr(module, "pp", pprint.attr("PrettyPrinter")(nb::arg("width") = 200));
-    nb::getattr(module, "requests").attr("packages").attr("urllib3").attr("disable_warnings")();
+    nb::object requests = nb::getattr(module, "requests");
+    requests.attr("packages").attr("urllib3").attr("disable_warnings")();
+    // Remembered so a caller's replacement of requests.post can be recognised.
+    harborsweep::module_state(module.ptr()).original_post =
+        nb::object(requests.attr("post")).release().ptr();
     harborsweep::define_operations(module);
 }
 
@@ -50,12 +55,12 @@ PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "harborsweep",
     "Runs a directory of check files against a Quorvane Controller.",
-    0,
+    sizeof(harborsweep::ModuleState),
     nullptr,
     kSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    harborsweep::traverse_module_state,
+    harborsweep::clear_module_state,
+    [](void *module) { harborsweep::clear_module_state(static_cast<PyObject *>(module)); },
 };
 
 }  // namespace
