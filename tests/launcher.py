@@ -1,0 +1,48 @@
+# Helpers for running the installed harborsweep launcher in a child process.
+import os
+import subprocess
+import sys
+from pathlib import Path
+from pprint import pformat
+
+CONSOLE_SCRIPT = str(Path(sys.executable).parent / "harborsweep")
+
+
+def clean_environment():
+    """The process environment without proxy settings, which would route the
+    stand-in controller's loopback traffic elsewhere."""
+    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    env["PYTHONIOENCODING"] = "utf-8"
+    return env
+
+
+def run_harborsweep(*args, stdin=b"", console_script=False, timeout=60):
+    command = [CONSOLE_SCRIPT] if console_script else [sys.executable, "-m", "harborsweep"]
+    return subprocess.run(
+        [*command, *args],
+        input=stdin,
+        capture_output=True,
+        env=clean_environment(),
+        timeout=timeout,
+    )
+
+
+def write_checks(directory, files):
+    """Writes check files (name -> text) under `directory`; returns its path
+    as text."""
+    for name, text in files.items():
+        path = Path(directory, name)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text, encoding="utf-8")
+    return str(directory)
+
+
+def check_order(directory):
+    """The ".cfg" names of `directory` in the order the run takes them."""
+    return [name for name in os.listdir(directory) if name.endswith(".cfg")]
+
+
+def check_output(description, result):
+    """What the run prints for one check."""
+    head = "" if description is None else description + "\n"
+    return head + pformat(result, width=200) + "\n" + "\n\n"
