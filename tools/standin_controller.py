@@ -146,6 +146,10 @@ class Scenario:
     accounts: list[Account] = field(default_factory=list)
     rules: list[Rule] = field(default_factory=list)
     refused: Reply = field(default_factory=_default_refusal)
+    # When set, a request other than the login whose "CID" field is not an
+    # account's cid is refused before any rule is tried, as a real
+    # controller refuses an unknown session.
+    require_cid: bool = False
 
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> "Scenario":
@@ -153,6 +157,7 @@ class Scenario:
 
             {"accounts": [{"username": "admin", "password": "pw", "cid": "c-1"}],
              "refused": {"status": 200, "json": {"return": false}},
+             "require_cid": false,
              "rules": [{"match": {"action": "list_gateways"},
                         "json": {...}, "status": 200, "delay": 0.5,
                         "drop": false, "body": "<html>", "headers": {}}]}
@@ -160,6 +165,7 @@ class Scenario:
         scenario = cls(
             accounts=[Account(**account) for account in data.get("accounts", [])],
             rules=[Rule.from_dict(rule) for rule in data.get("rules", [])],
+            require_cid=bool(data.get("require_cid", False)),
         )
         if "refused" in data:
             scenario.refused = Reply.from_dict(data["refused"])
@@ -176,10 +182,14 @@ class Scenario:
                 json={"return": False, "reason": f"No such endpoint: {method} {path}"},
                 status=404,
             )
+        form = dict(fields)
+        if self.require_cid and form.get("action") != "login":
+            sessions = {_form_text(account.cid) for account in self.accounts}
+            if form.get("CID") not in sessions:
+                return Reply(json={"return": False, "reason": "CID is invalid or expired."})
         for rule in self.rules:
             if rule.matches(fields):
                 return rule.reply
-        form = dict(fields)
         if form.get("action") == "login":
             return self._login(form)
         return Reply(
@@ -201,6 +211,11 @@ class Scenario:
                     }
                 )
         return self.refused
+
+
+def _form_text(value: Any) -> str | None:
+    """The text a form body carries for a single JSON value (null: none)."""
+    return None if value is None else str(value)
 
 
 @dataclass(frozen=True)
