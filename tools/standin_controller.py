@@ -272,6 +272,8 @@ class _Handler(BaseHTTPRequestHandler):
 
 class _TLSServer(ThreadingHTTPServer):
     daemon_threads = True
+    # stop() must not wait for an answer still sleeping out its delay.
+    block_on_close = False
 
     def __init__(self, scenario: Scenario, context: ssl.SSLContext) -> None:
         super().__init__((LOOPBACK, 0), _Handler)
@@ -333,8 +335,12 @@ class StandinController:
         self._ca_dir = tempfile.TemporaryDirectory(prefix="standin-ca-")
         self.ca_bundle = os.path.join(self._ca_dir.name, "ca.pem")
         self.ca.cert_pem.write_to_path(self.ca_bundle)
+        # A short poll keeps stop() quick; tests start many of these.
         self._thread = threading.Thread(
-            target=self._server.serve_forever, name="standin-controller", daemon=True
+            target=self._server.serve_forever,
+            kwargs={"poll_interval": 0.05},
+            name="standin-controller",
+            daemon=True,
         )
         self._thread.start()
         return self
