@@ -48,7 +48,8 @@ def main() -> int:
             "--config_dir", str(CONFIG_DIR),
         ]
         print(f"Stand-in controller serving {SCENARIO} at {controller.url}")
-        shown = [os.path.relpath(command)] + argv[1:]
+        inside = Path(command).is_relative_to(REPO)
+        shown = [os.path.relpath(command) if inside else command] + argv[1:]
         print("$ " + shlex.join(shown), flush=True)
         print(flush=True)
         status = subprocess.run(argv).returncode
