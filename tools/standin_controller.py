@@ -13,6 +13,8 @@ answers every form POST from a scenario:
   Rules are checked before the login, so a rule matching ``{"action":
   "login"}`` can give the login a non-JSON or non-object answer.
 * A request that nothing answers gets HTTP 404 with a JSON reason.
+* With ``require_cid``, any request but the login must carry an account's cid
+  in its "CID" field, or it is refused before the rules are tried.
 
 Every request is recorded, raw body included, in arrival order.
 
