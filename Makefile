@@ -14,5 +14,9 @@ install:
 test: install
 	$(BIN)/python -m pytest
 
+# The example checks against a stand-in controller on 127.0.0.1.
+demo: install
+	$(BIN)/python tools/demo.py
+
 bench: install
 	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done

@@ -1,0 +1,173 @@
+# The stand-in controller itself: login, rule matching, recording, odd answers, loopback only.
+import configparser
+import json
+import signal
+import socket
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+import requests
+
+from standin_controller import Account, Reply, Rule, Scenario
+
+REPO = Path(__file__).resolve().parent.parent
+
+
+def post(controller, fields, **kwargs):
+    return requests.post(controller.url, data=fields, verify=controller.ca_bundle, **kwargs)
+
+
+def login_form(username, password):
+    return {"action": "login", "username": username, "password": password}
+
+
+@pytest.mark.parametrize("cid", ["c-1", None, 42])
+def test_login_gives_the_accounts_cid_and_refuses_others(controller, cid):
+    running = controller(Scenario(accounts=[Account("admin", "p&w d=%+", cid=cid)]))
+
+    accepted = post(running, login_form("admin", "p&w d=%+"))
+    assert accepted.status_code == 200
+    assert accepted.json()["CID"] == cid
+
+    for username, password in [("admin", "wrong"), ("root", "p&w d=%+"), ("admin", "")]:
+        refused = post(running, login_form(username, password)).json()
+        assert isinstance(refused, dict) and "CID" not in refused
+
+
+def test_rules_match_on_every_listed_field_first_match_wins(controller):
+    running = controller(Scenario(rules=[
+        Rule({"action": "show_gateway", "gw_name": "edge-1"}, Reply(json={"gw": 1})),
+        Rule({"action": "show_gateway"}, Reply(json={"gw": "other"})),
+        Rule({"action": "tag", "tags": ["a", "b"]}, Reply(json="two tags")),
+        Rule({"action": "anon", "CID": None}, Reply(json="no CID field")),
+    ]))
+
+    assert post(running, {"CID": "c", "action": "show_gateway", "gw_name": "edge-1"}).json() == {"gw": 1}
+    assert post(running, {"action": "show_gateway", "gw_name": "edge-2"}).json() == {"gw": "other"}
+    assert post(running, {"action": "tag", "tags": ["a", "b"]}).json() == "two tags"
+    assert post(running, {"action": "anon"}).json() == "no CID field"
+
+    # A field sent twice is not a single-value match; unanswered requests still get JSON.
+    for fields in [{"action": "tag", "tags": ["a"]}, {"action": "anon", "CID": "x"},
+                   [("action", "show_gateway"), ("action", "show_gateway")]]:
+        unanswered = post(running, fields)
+        assert unanswered.status_code == 404
+        assert unanswered.json()["return"] is False
+
+
+def test_a_rule_can_override_the_login(controller):
+    running = controller(Scenario(
+        accounts=[Account("admin", "pw")],
+        rules=[Rule({"action": "login"}, Reply(body=b"<html>maintenance</html>"))],
+    ))
+    answer = post(running, login_form("admin", "pw"))
+    assert answer.text == "<html>maintenance</html>"
+    with pytest.raises(ValueError):
+        answer.json()
+
+
+def test_records_raw_bodies_and_headers_in_arrival_order(controller):
+    running = controller(Scenario(
+        accounts=[Account("admin", "a b&c=d%", cid="c-1")],
+        rules=[Rule({"action": "list"}, Reply(json=[], headers={"Set-Cookie": "session=abc"}))],
+    ))
+    post(running, login_form("admin", "a b&c=d%"))
+    assert post(running, {"CID": "c-1", "action": "list"}).cookies["session"] == "abc"
+    post(running, {"action": "missing"})
+
+    assert running.bodies == [
+        b"action=login&username=admin&password=a+b%26c%3Dd%25",
+        b"CID=c-1&action=list",
+        b"action=missing",
+    ]
+    first = running.requests[0]
+    assert (first.method, first.path) == ("POST", "/v1/api")
+    assert first.headers["Content-Type"] == "application/x-www-form-urlencoded"
+    assert first.fields == [("action", "login"), ("username", "admin"), ("password", "a b&c=d%")]
+
+
+def test_error_status_non_json_delay_and_drop(controller):
+    running = controller(Scenario(rules=[
+        Rule({"action": "boom"}, Reply(json={"return": False, "reason": "internal"}, status=500)),
+        Rule({"action": "page"}, Reply(body=b"<html>502 Bad Gateway</html>")),
+        Rule({"action": "null"}, Reply(json=None)),
+        Rule({"action": "slow"}, Reply(json="late", delay=0.4)),
+        Rule({"action": "drop"}, Reply(drop=True)),
+    ]))
+
+    boom = post(running, {"action": "boom"})
+    assert (boom.status_code, boom.json()) == (500, {"return": False, "reason": "internal"})
+    assert post(running, {"action": "page"}).text == "<html>502 Bad Gateway</html>"
+    assert post(running, {"action": "null"}).text == "null"
+
+    started = time.monotonic()
+    assert post(running, {"action": "slow"}).json() == "late"
+    assert time.monotonic() - started >= 0.4
+
+    with pytest.raises(requests.exceptions.ConnectionError):
+        post(running, {"action": "drop"})
+    assert running.bodies[-1] == b"action=drop"
+    # The server goes on answering after a dropped connection.
+    assert post(running, {"action": "null"}).status_code == 200
+
+
+def test_require_cid_refuses_unknown_sessions(controller):
+    running = controller(Scenario(
+        accounts=[Account("admin", "pw", cid="c-1")],
+        rules=[Rule({"action": "list"}, Reply(json={"return": True}))],
+        require_cid=True,
+    ))
+    assert post(running, {"CID": "c-1", "action": "list"}).json() == {"return": True}
+    for fields in [{"CID": "c-2", "action": "list"}, {"action": "list"}]:
+        assert post(running, fields).json() == {"return": False, "reason": "CID is invalid or expired."}
+
+
+@pytest.mark.filterwarnings("ignore::urllib3.exceptions.InsecureRequestWarning")
+def test_listens_on_loopback_only(controller):
+    running = controller(Scenario())
+    host, port = running.address.split(":")
+    assert host == "127.0.0.1"
+    assert running._server.socket.getsockname() == ("127.0.0.1", int(port))
+    # Plain unverified HTTPS, as the tool itself connects, works too.
+    assert requests.post(running.url, data={}, verify=False).status_code == 404
+
+
+@pytest.mark.filterwarnings("ignore::urllib3.exceptions.InsecureRequestWarning")
+def test_command_line_prints_address_and_stops_on_sigterm(tmp_path):
+    scenario = tmp_path / "scenario.json"
+    scenario.write_text(json.dumps({
+        "accounts": [{"username": "admin", "password": "pw", "cid": "c-9"}],
+        "rules": [{"match": {"action": "ping"}, "json": "pong", "status": 201}],
+    }))
+    server = subprocess.Popen(
+        [sys.executable, str(REPO / "tools" / "standin_controller.py"), "--scenario", str(scenario)],
+        stdout=subprocess.PIPE, text=True,
+    )
+    try:
+        address = server.stdout.readline().strip()
+        assert address.startswith("127.0.0.1:")
+        url = f"https://{address}/v1/api"
+        assert requests.post(url, data=login_form("admin", "pw"), verify=False).json()["CID"] == "c-9"
+        ping = requests.post(url, data={"action": "ping"}, verify=False)
+        assert (ping.status_code, ping.json()) == (201, "pong")
+    finally:
+        server.send_signal(signal.SIGTERM)
+        assert server.wait(timeout=10) == 0
+    with pytest.raises(OSError):
+        socket.create_connection(("127.0.0.1", int(address.split(":")[1])), timeout=1).close()
+
+
+def test_fleet_scenario_has_a_rule_for_every_example_check():
+    fleet = Scenario.load(REPO / "examples" / "fleet.json")
+    assert fleet.require_cid and fleet.accounts
+    actions = {rule.match.get("action") for rule in fleet.rules}
+    checks = [path for path in (REPO / "examples" / "checks").rglob("*") if path.is_file()]
+    assert len(checks) >= 5
+    for check in checks:
+        parser = configparser.ConfigParser()
+        parser.read_file(open(check, encoding="utf-8"))
+        parser.get("default", "description")  # interpolates: a lone "%" would fail
+        assert parser.get("quorvane", "action") in actions, check

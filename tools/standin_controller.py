@@ -1,0 +1,412 @@
+"""A stand-in Quorvane Controller for the tests and the demo.
+
+It serves the one API endpoint, ``POST /v1/api``, over real HTTPS on
+127.0.0.1 with a throwaway certificate made at start (``trustme``), and
+answers every form POST from a scenario:
+
+* ``action=login`` with accepted credentials gets ``{"return": true,
+  "results": ..., "CID": <the account's cid>}`` (the cid may be any JSON
+  value); other credentials get the scenario's refusal, by default a JSON
+  object without a "CID" member.
+* Any request is first tried against the scenario's rules, in order; the first
+  rule whose ``match`` fields all equal the request's fields answers it.
+  Rules are checked before the login, so a rule matching ``{"action":
+  "login"}`` can give the login a non-JSON or non-object answer.
+* A request that nothing answers gets HTTP 404 with a JSON reason.
+* With ``require_cid``, any request but the login must carry an account's cid
+  in its "CID" field, or it is refused before the rules are tried.
+
+Every request is recorded, raw body included, in arrival order.
+
+Python use::
+
+    scenario = Scenario(
+        accounts=[Account("admin", "secret", cid="c-1")],
+        rules=[Rule({"action": "list_gateways"}, Reply(json={"results": []}))],
+    )
+    with StandinController(scenario) as controller:
+        controller.address   # "127.0.0.1:PORT", for --controller_ip
+        controller.bodies    # [b"action=login&username=admin&...", ...]
+
+Command line (scenario file in JSON, see ``Scenario.from_dict``)::
+
+    python tools/standin_controller.py --scenario examples/fleet.json
+
+prints the address on one line and serves until SIGTERM or SIGINT.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import signal
+import socket
+import ssl
+import struct
+import sys
+import tempfile
+import threading
+import time
+from dataclasses import dataclass, field
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from typing import Any
+from urllib.parse import parse_qsl
+
+import trustme
+
+LOOPBACK = "127.0.0.1"
+API_PATH = "/v1/api"
+
+
+class _Absent:
+    """Marks a reply without a JSON body (None is a JSON value: null)."""
+
+    def __repr__(self) -> str:
+        return "ABSENT"
+
+
+ABSENT: Any = _Absent()
+
+
+@dataclass
+class Reply:
+    """One answer. ``json`` (any JSON value, null included) wins over ``body``
+    (raw bytes, for non-JSON answers); with neither the body is empty.
+    ``drop`` closes the connection without answering, after ``delay``."""
+
+    json: Any = ABSENT
+    body: bytes | None = None
+    status: int = 200
+    delay: float = 0.0
+    drop: bool = False
+    headers: dict[str, str] = field(default_factory=dict)
+
+    @classmethod
+    def from_dict(cls, data: dict[str, Any]) -> "Reply":
+        body = data.get("body")
+        return cls(
+            json=data.get("json", ABSENT),
+            body=body.encode("utf-8") if isinstance(body, str) else body,
+            status=int(data.get("status", 200)),
+            delay=float(data.get("delay", 0.0)),
+            drop=bool(data.get("drop", False)),
+            headers=dict(data.get("headers", {})),
+        )
+
+    def payload(self) -> tuple[bytes, str]:
+        if self.json is not ABSENT:
+            return json.dumps(self.json).encode("utf-8"), "application/json"
+        return self.body or b"", "text/html; charset=utf-8"
+
+
+@dataclass
+class Rule:
+    """Answers requests whose fields equal every entry of ``match``.
+
+    A text matches a field sent exactly once with that value; a list matches
+    the field's values in order (fields sent repeatedly, as a list or mapping
+    value is form-encoded); None matches a field that is not sent at all."""
+
+    match: dict[str, Any]
+    reply: Reply
+
+    @classmethod
+    def from_dict(cls, data: dict[str, Any]) -> "Rule":
+        reply = {key: value for key, value in data.items() if key != "match"}
+        return cls(dict(data["match"]), Reply.from_dict(reply))
+
+    def matches(self, fields: list[tuple[str, str]]) -> bool:
+        for name, wanted in self.match.items():
+            values = [value for key, value in fields if key == name]
+            if wanted is None:
+                if values:
+                    return False
+            elif isinstance(wanted, list):
+                if values != wanted:
+                    return False
+            elif values != [wanted]:
+                return False
+        return True
+
+
+@dataclass
+class Account:
+    """Credentials the login accepts, and the CID it answers with."""
+
+    username: str
+    password: str
+    cid: Any = "cid-0001"
+
+
+def _default_refusal() -> Reply:
+    return Reply(json={"return": False, "reason": "Invalid username or password."})
+
+
+@dataclass
+class Scenario:
+    accounts: list[Account] = field(default_factory=list)
+    rules: list[Rule] = field(default_factory=list)
+    refused: Reply = field(default_factory=_default_refusal)
+    # When set, a request other than the login whose "CID" field is not an
+    # account's cid is refused before any rule is tried, as a real
+    # controller refuses an unknown session.
+    require_cid: bool = False
+
+    @classmethod
+    def from_dict(cls, data: dict[str, Any]) -> "Scenario":
+        """Builds a scenario from its JSON form::
+
+            {"accounts": [{"username": "admin", "password": "pw", "cid": "c-1"}],
+             "refused": {"status": 200, "json": {"return": false}},
+             "require_cid": false,
+             "rules": [{"match": {"action": "list_gateways"},
+                        "json": {...}, "status": 200, "delay": 0.5,
+                        "drop": false, "body": "<html>", "headers": {}}]}
+        """
+        scenario = cls(
+            accounts=[Account(**account) for account in data.get("accounts", [])],
+            rules=[Rule.from_dict(rule) for rule in data.get("rules", [])],
+            require_cid=bool(data.get("require_cid", False)),
+        )
+        if "refused" in data:
+            scenario.refused = Reply.from_dict(data["refused"])
+        return scenario
+
+    @classmethod
+    def load(cls, path: str | os.PathLike[str]) -> "Scenario":
+        with open(path, encoding="utf-8") as file:
+            return cls.from_dict(json.load(file))
+
+    def answer(self, method: str, path: str, fields: list[tuple[str, str]]) -> Reply:
+        if method != "POST" or path != API_PATH:
+            return Reply(
+                json={"return": False, "reason": f"No such endpoint: {method} {path}"},
+                status=404,
+            )
+        form = dict(fields)
+        if self.require_cid and form.get("action") != "login":
+            sessions = {_form_text(account.cid) for account in self.accounts}
+            if form.get("CID") not in sessions:
+                return Reply(json={"return": False, "reason": "CID is invalid or expired."})
+        for rule in self.rules:
+            if rule.matches(fields):
+                return rule.reply
+        if form.get("action") == "login":
+            return self._login(form)
+        return Reply(
+            json={"return": False, "reason": f"No scenario rule answers {fields!r}"},
+            status=404,
+        )
+
+    def _login(self, form: dict[str, str]) -> Reply:
+        for account in self.accounts:
+            if (form.get("username"), form.get("password")) == (
+                account.username,
+                account.password,
+            ):
+                return Reply(
+                    json={
+                        "return": True,
+                        "results": f"User {account.username} logged in.",
+                        "CID": account.cid,
+                    }
+                )
+        return self.refused
+
+
+def _form_text(value: Any) -> str | None:
+    """The text a form body carries for a single JSON value (null: none)."""
+    return None if value is None else str(value)
+
+
+@dataclass(frozen=True)
+class RecordedRequest:
+    method: str
+    path: str
+    headers: dict[str, str]
+    body: bytes
+
+    @property
+    def fields(self) -> list[tuple[str, str]]:
+        """The form fields in body order, repeated names kept."""
+        return parse_qsl(self.body.decode("utf-8"), keep_blank_values=True)
+
+
+class _Handler(BaseHTTPRequestHandler):
+    server: "_TLSServer"
+
+    def do_POST(self) -> None:
+        self._serve()
+
+    def do_GET(self) -> None:
+        self._serve()
+
+    def _serve(self) -> None:
+        length = int(self.headers.get("Content-Length") or 0)
+        recorded = RecordedRequest(
+            self.command, self.path, dict(self.headers.items()), self.rfile.read(length)
+        )
+        self.server.record(recorded)
+        try:
+            fields = recorded.fields
+        except UnicodeDecodeError:
+            fields = []
+        reply = self.server.scenario.answer(self.command, self.path, fields)
+        if reply.delay:
+            time.sleep(reply.delay)
+        if reply.drop:
+            self.close_connection = True
+            self.server.drop(self.connection)
+            return
+        payload, content_type = reply.payload()
+        self.send_response(reply.status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(payload)))
+        for name, value in reply.headers.items():
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(payload)
+
+    def log_message(self, format: str, *args: Any) -> None:
+        pass
+
+
+class _TLSServer(ThreadingHTTPServer):
+    daemon_threads = True
+    # stop() must not wait for an answer still sleeping out its delay.
+    block_on_close = False
+
+    def __init__(self, scenario: Scenario, context: ssl.SSLContext) -> None:
+        super().__init__((LOOPBACK, 0), _Handler)
+        self.scenario = scenario
+        self.context = context
+        self.requests: list[RecordedRequest] = []
+        self._lock = threading.Lock()
+
+    def record(self, request: RecordedRequest) -> None:
+        with self._lock:
+            self.requests.append(request)
+
+    # The handshake happens in the request's own thread, so a slow or failing
+    # client never holds up the accept loop.
+    def finish_request(self, request: Any, client_address: Any) -> None:
+        try:
+            tls = self.context.wrap_socket(request, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            self.RequestHandlerClass(tls, client_address, self)
+        except OSError:
+            pass
+        finally:
+            tls.close()
+
+    @staticmethod
+    def drop(connection: socket.socket) -> None:
+        # Hard close (RST) so the client sees the connection go, not an answer.
+        connection.setsockopt(
+            socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0)
+        )
+        connection.close()
+
+    def handle_error(self, request: Any, client_address: Any) -> None:
+        pass
+
+
+class StandinController:
+    """Serves a scenario on 127.0.0.1 (ephemeral port) in a background thread.
+
+    Use as a context manager, or call ``start`` and ``stop``."""
+
+    def __init__(self, scenario: Scenario) -> None:
+        self.scenario = scenario
+        self.ca = trustme.CA()
+        self._server: _TLSServer | None = None
+        self._thread: threading.Thread | None = None
+        self._ca_dir: tempfile.TemporaryDirectory[str] | None = None
+
+    def start(self) -> "StandinController":
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        self.ca.issue_cert(LOOPBACK, "localhost").configure_cert(context)
+        self._server = _TLSServer(self.scenario, context)
+        host = self._server.server_address[0]
+        if host != LOOPBACK:
+            self._server.server_close()
+            raise RuntimeError(f"stand-in controller bound to {host}, not loopback")
+        self._ca_dir = tempfile.TemporaryDirectory(prefix="standin-ca-")
+        self.ca_bundle = os.path.join(self._ca_dir.name, "ca.pem")
+        self.ca.cert_pem.write_to_path(self.ca_bundle)
+        # A short poll keeps stop() quick; tests start many of these.
+        self._thread = threading.Thread(
+            target=self._server.serve_forever,
+            kwargs={"poll_interval": 0.05},
+            name="standin-controller",
+            daemon=True,
+        )
+        self._thread.start()
+        return self
+
+    def stop(self) -> None:
+        if self._server is not None:
+            self._server.shutdown()
+            self._server.server_close()
+            self._server = None
+        if self._thread is not None:
+            self._thread.join()
+            self._thread = None
+        if self._ca_dir is not None:
+            self._ca_dir.cleanup()
+            self._ca_dir = None
+
+    def __enter__(self) -> "StandinController":
+        return self.start()
+
+    def __exit__(self, *exc_info: Any) -> None:
+        self.stop()
+
+    @property
+    def port(self) -> int:
+        assert self._server is not None, "stand-in controller not started"
+        return self._server.server_address[1]
+
+    @property
+    def address(self) -> str:
+        """What a user passes as --controller_ip."""
+        return f"{LOOPBACK}:{self.port}"
+
+    @property
+    def url(self) -> str:
+        return f"https://{self.address}{API_PATH}"
+
+    @property
+    def requests(self) -> list[RecordedRequest]:
+        assert self._server is not None, "stand-in controller not started"
+        with self._server._lock:
+            return list(self._server.requests)
+
+    @property
+    def bodies(self) -> list[bytes]:
+        return [request.body for request in self.requests]
+
+
+def main(argv: list[str] | None = None) -> None:
+    parser = argparse.ArgumentParser(
+        description="Serve a stand-in Quorvane Controller on 127.0.0.1 until "
+        "SIGTERM or SIGINT; prints its address (HOST:PORT) on the first line."
+    )
+    parser.add_argument("--scenario", required=True, help="scenario file (JSON)")
+    options = parser.parse_args(argv)
+    scenario = Scenario.load(options.scenario)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    try:
+        with StandinController(scenario) as controller:
+            print(controller.address, flush=True)
+            while True:
+                signal.pause()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()
