@@ -2,6 +2,8 @@
 import socket
 import socketserver
 import ssl
+import subprocess
+import sys
 import threading
 from unittest import mock
 
@@ -81,6 +83,20 @@ def test_a_patched_post_receives_the_calls_requests_post_would(controller, tmp_p
                                                            verify=False),
                                    mock.call(url, data=last, verify=False),
                                    mock.call(url, data=last, verify=False)]
+
+
+def test_a_post_replaced_before_import_is_still_called(controller, tmp_path):
+    stand_in = controller(scenario())
+    program = (
+        "import requests, sys; real = requests.post; calls = []\n"
+        "requests.post = lambda *a, **k: calls.append(k['data']['action']) or real(*a, **k)\n"
+        "from harborsweep import harborsweep as hs\n"
+        "hs.quorvane_api(*sys.argv[1:])\n"
+        "print(calls)\n"
+    )
+    done = subprocess.run([sys.executable, "-c", program, stand_in.address, "admin", "pw",
+                           *chained_check(tmp_path)], capture_output=True, text=True, check=True)
+    assert done.stdout == "['login', 'login', 'names', 'show', 'show']\n"
 
 
 def test_adapter_level_mocks_still_see_every_request(controller, tmp_path):

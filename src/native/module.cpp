@@ -23,9 +23,10 @@ void start_up(nb::handle module) {
     nb::setattr(module, "pp", pprint.attr("PrettyPrinter")(nb::arg("width") = 200));
     nb::object requests = nb::getattr(module, "requests");
     requests.attr("packages").attr("urllib3").attr("disable_warnings")();
-    // Remembered so a caller's replacement of requests.post can be recognised.
+    // requests' own post function, so that a caller's replacement of
+    // requests.post, made before or after this import, can be recognised.
     harborsweep::module_state(module.ptr()).original_post =
-        nb::object(requests.attr("post")).release().ptr();
+        nb::object(requests.attr("api").attr("post")).release().ptr();
     harborsweep::define_operations(module);
 }
 

@@ -8,7 +8,7 @@
 namespace harborsweep {
 
 struct ModuleState {
-    PyObject *original_post;   // requests.post as bound at start-up
+    PyObject *original_post;   // requests.api.post, requests' own function
     PyObject *adapter_class;   // the no-verification HTTPS adapter, made lazily
 };
 

@@ -10,8 +10,8 @@ namespace harborsweep {
 
 // POSTs `fields` to `url` as `requests.post(url, data=fields, verify=False)`
 // does and returns its response. When the module's `requests.post` is not
-// the function it had at start-up (a caller replaced it), that replacement
-// is called instead, exactly so.
+// requests' own function (a caller replaced it), that replacement is called
+// instead, exactly so.
 nb::object post_unverified(nb::handle module, nb::handle url, nb::handle fields);
 
 }  // namespace harborsweep
