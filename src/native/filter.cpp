@@ -12,6 +12,22 @@ namespace {
 constexpr const char *kNotFound = "FILTER_NOT_FOUND";
 constexpr Py_ssize_t kSignalCheckInterval = 4096;
 
+// State of one evaluation. Signals are polled by units of work (a step read,
+// a member looked up), not by array elements: a short array with a very wide
+// step, or a very long path, must answer Ctrl-C as promptly as a long array.
+struct Evaluation {
+    nb::object marker = nb::str(kNotFound);
+    Py_ssize_t until_poll = kSignalCheckInterval;
+
+    void tick() {
+        if (--until_poll > 0)
+            return;
+        until_poll = kSignalCheckInterval;
+        if (PyErr_CheckSignals() < 0)
+            nb::raise_python_error();
+    }
+};
+
 struct Step {
     nb::object text;               // the step as written
     std::vector<nb::object> keys;  // its pieces between "&", stripped
@@ -47,7 +63,7 @@ Step parse_step(nb::handle text) {
 }
 
 // Copies the path first: a caller's list may change while members are read.
-std::vector<Step> parse_path(nb::handle filters) {
+std::vector<Step> parse_path(nb::handle filters, Evaluation &eval) {
     if (!PyList_Check(filters.ptr()) && !PyTuple_Check(filters.ptr())) {
         PyErr_Format(PyExc_TypeError,
                      "filter_results() expects filters to be a list or tuple "
@@ -67,6 +83,7 @@ std::vector<Step> parse_path(nb::handle filters) {
             nb::raise_python_error();
         }
         path.push_back(parse_step(text));
+        eval.tick();
     }
     return path;
 }
@@ -75,7 +92,9 @@ std::vector<Step> parse_path(nb::handle filters) {
 // and `tolerate_missing` is set, returns the not-found marker instead of the
 // KeyError; every other failure propagates.
 nb::object member(nb::handle value, nb::handle key, bool tolerate_missing,
-                  nb::handle marker) {
+                  Evaluation &eval) {
+    eval.tick();
+    nb::handle marker = eval.marker;
     PyObject *found;
     if (PyDict_CheckExact(value.ptr())) {
         found = PyDict_GetItemWithError(value.ptr(), key.ptr());  // borrowed
@@ -100,22 +119,22 @@ nb::object member(nb::handle value, nb::handle key, bool tolerate_missing,
 
 // A new object holding the step's keys in order, each mapped to the member of
 // `value` or to the marker where it is missing.
-nb::object pick_members(nb::handle value, const Step &step, nb::handle marker) {
+nb::object pick_members(nb::handle value, const Step &step, Evaluation &eval) {
     nb::object picked = nb::steal(PyDict_New());
     if (!picked.is_valid())
         nb::raise_python_error();
     for (const nb::object &key : step.keys) {
-        nb::object found = member(value, key, true, marker);
+        nb::object found = member(value, key, true, eval);
         if (PyDict_SetItem(picked.ptr(), key.ptr(), found.ptr()) < 0)
             nb::raise_python_error();
     }
     return picked;
 }
 
-nb::object narrow_element(nb::handle element, const Step &step, nb::handle marker) {
+nb::object narrow_element(nb::handle element, const Step &step, Evaluation &eval) {
     if (step.multi_key())
-        return pick_members(element, step, marker);
-    return member(element, step.keys.front(), false, marker);
+        return pick_members(element, step, eval);
+    return member(element, step.keys.front(), false, eval);
 }
 
 void append(nb::handle list, nb::handle item) {
@@ -123,59 +142,49 @@ void append(nb::handle list, nb::handle item) {
         nb::raise_python_error();
 }
 
-void check_signals(Py_ssize_t visited) {
-    if (visited % kSignalCheckInterval == 0 && PyErr_CheckSignals() < 0)
-        nb::raise_python_error();
-}
-
 // Maps one step over the elements of an array. Exact lists are walked by
 // index, re-reading the length each time, since a member lookup may run
 // Python code that changes the list; subclasses iterate as they define.
-nb::object map_array(nb::handle array, const Step &step, nb::handle marker) {
+nb::object map_array(nb::handle array, const Step &step, Evaluation &eval) {
     nb::object mapped = nb::steal(PyList_New(0));
     if (!mapped.is_valid())
         nb::raise_python_error();
     if (PyList_CheckExact(array.ptr())) {
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(array.ptr()); ++i) {
             nb::object element = nb::borrow(PyList_GET_ITEM(array.ptr(), i));
-            append(mapped, narrow_element(element, step, marker));
-            check_signals(i + 1);
+            append(mapped, narrow_element(element, step, eval));
         }
         return mapped;
     }
     nb::object iterator = nb::steal(PyObject_GetIter(array.ptr()));
     if (!iterator.is_valid())
         nb::raise_python_error();
-    Py_ssize_t visited = 0;
-    while (nb::object element = nb::steal(PyIter_Next(iterator.ptr()))) {
-        append(mapped, narrow_element(element, step, marker));
-        check_signals(++visited);
-    }
+    while (nb::object element = nb::steal(PyIter_Next(iterator.ptr())))
+        append(mapped, narrow_element(element, step, eval));
     if (PyErr_Occurred())
         nb::raise_python_error();
     return mapped;
 }
 
-nb::object narrow_object(nb::handle object, const Step &step, nb::handle marker) {
+nb::object narrow_object(nb::handle object, const Step &step, Evaluation &eval) {
     if (step.multi_key())
-        return pick_members(object, step, marker);
+        return pick_members(object, step, eval);
     // On an object a single-key step looks up the step text as written.
-    return member(object, step.text, true, marker);
+    return member(object, step.text, true, eval);
 }
 
 }  // namespace
 
 nb::object filter_results(nb::handle results, nb::handle filters) {
-    std::vector<Step> path = parse_path(filters);
+    Evaluation eval;
+    std::vector<Step> path = parse_path(filters, eval);
     nb::object current = nb::borrow(results);
-    if (path.empty())
-        return current;
-    nb::object marker = nb::str(kNotFound);
     for (const Step &step : path) {
+        eval.tick();
         if (PyList_Check(current.ptr()))
-            current = map_array(current, step, marker);
+            current = map_array(current, step, eval);
         else if (PyDict_Check(current.ptr()))
-            current = narrow_object(current, step, marker);
+            current = narrow_object(current, step, eval);
         else
             return nb::none();
     }

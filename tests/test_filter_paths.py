@@ -1,0 +1,406 @@
+# Filter paths: how filter_results narrows decoded JSON values, and how it fails.
+import copy
+import os
+import subprocess
+import time
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from harborsweep.harborsweep import filter_results
+
+MARKER = "FILTER_NOT_FOUND"
+
+
+def answer():
+    return {
+        "count": 2,
+        "items": [
+            {"name": "edge-1", "state": "up", "tags": {"zone": "a"}},
+            {"name": "edge-2", "tags": {"zone": "b"}},
+        ],
+    }
+
+
+# --- the worked example -----------------------------------------------------
+
+@pytest.mark.parametrize(
+    "path, expected",
+    [
+        (["items", "name"], ["edge-1", "edge-2"]),
+        (["items", "name & state"],
+         [{"name": "edge-1", "state": "up"}, {"name": "edge-2", "state": MARKER}]),
+        (["items", "tags", "zone"], ["a", "b"]),
+        (["count & items"], {"count": 2, "items": answer()["items"]}),
+        (["counts"], MARKER),
+        (["counts", "x"], None),
+        (["count", "x"], None),
+    ],
+)
+def test_worked_example(path, expected):
+    result = filter_results(answer(), path)
+    assert result == expected
+    if isinstance(expected, dict):
+        assert list(result) == list(expected)
+
+
+def test_worked_example_missing_member_in_single_key_step_on_array():
+    with pytest.raises(KeyError) as raised:
+        filter_results(answer(), ["items", "state"])
+    assert raised.value.args == ("state",)
+
+
+def test_results_come_from_the_input_and_containers_are_new():
+    value = answer()
+    assert filter_results(value, []) is value
+    assert filter_results(value, ("items",)) is value["items"]
+    mapped = filter_results(value, ["items", "tags"])
+    assert mapped is not value["items"]
+    assert mapped[0] is value["items"][0]["tags"]
+    picked = filter_results(value, ["count&items"])
+    assert picked is not value and picked["items"] is value["items"]
+
+
+# --- steps and keys ----------------------------------------------------------
+
+@pytest.mark.parametrize("value", [7, 2.5, True, None, "text", MARKER, [], {}])
+def test_empty_path_returns_the_value_itself(value):
+    assert filter_results(value, []) is value
+    assert filter_results(value, ()) is value
+
+
+@pytest.mark.parametrize("value", [7, 2.5, True, False, None, "text", MARKER, (1, 2), b"ab", {1, 2}])
+def test_scalars_with_steps_left_give_none(value):
+    assert filter_results(value, ["a"]) is None
+    assert filter_results(value, ["a & b", "c"]) is None
+
+
+@pytest.mark.parametrize("path", [["a"], ["a & b"], ["a", "b", "c"], ["", "&"]])
+def test_empty_array_stays_empty(path):
+    assert filter_results([], path) == []
+
+
+def test_empty_object():
+    assert filter_results({}, ["a"]) == MARKER
+    assert filter_results({}, ["a", "b"]) is None
+    assert filter_results({}, ["a & b"]) == {"a": MARKER, "b": MARKER}
+
+
+@pytest.mark.parametrize("step", ["name & state", "name&state", "  name & state\t", "\u3000name\x1c&\x85state\u2029"])
+def test_multi_key_steps_strip_their_keys(step):
+    value = answer()
+    assert filter_results(value, ["items", step]) == filter_results(value, ["items", "name&state"])
+    assert filter_results(value["items"][0], [step]) == {"name": "edge-1", "state": "up"}
+
+
+def test_inner_whitespace_of_a_key_stays():
+    assert filter_results({"a b": 1, "ab": 2}, ["a b & x"]) == {"a b": 1, "x": MARKER}
+
+
+def test_single_key_step_is_stripped_on_arrays_but_taken_as_written_on_objects():
+    value = answer()
+    assert filter_results(value, ["items", " name"]) == ["edge-1", "edge-2"]
+    assert filter_results(value["items"][0], [" name"]) == MARKER
+    assert filter_results({" name": 1, "name": 2}, [" name"]) == 1
+
+
+def test_empty_step():
+    assert filter_results({"": 1}, [""]) == 1
+    assert filter_results({"a": 1}, [""]) == MARKER
+    with pytest.raises(KeyError):
+        filter_results([{"a": 1}], [""])
+    assert filter_results([{"": 1}], [" "]) == [1]
+
+
+def test_trailing_and_repeated_separators_make_multi_key_steps():
+    assert filter_results({"a": 1}, ["a&"]) == {"a": 1, "": MARKER}
+    assert filter_results({"a": 1, "b": 2}, ["a&&b"]) == {"a": 1, "": MARKER, "b": 2}
+    assert filter_results({"a": 1}, ["a & a"]) == {"a": 1}
+    assert filter_results([{"a": 1}], ["a&a"]) == [{"a": 1}]
+
+
+def test_picked_members_follow_the_step_order():
+    picked = filter_results({"a": 1, "b": 2, "c": 3}, ["c & a & b & a"])
+    assert list(picked.items()) == [("c", 3), ("a", 1), ("b", 2)]
+
+
+def test_keys_are_never_positions_and_match_exactly():
+    assert filter_results([{"0": "zero"}], ["0"]) == ["zero"]
+    with pytest.raises(KeyError):
+        filter_results([{0: "zero"}], ["0"])
+    assert filter_results({"Name": 1}, ["name"]) == MARKER
+    assert filter_results({1: "int", "1": "str", None: 0}, ["1"]) == "str"
+
+
+def test_a_multi_key_step_on_an_object_keeps_the_level():
+    value = {"a": {"x": 1}, "b": {"x": 2}}
+    assert filter_results(value, ["a&b", "a"]) == {"x": 1}
+    assert filter_results(value, ["a&b", "x"]) == MARKER
+
+
+def test_once_mapped_every_later_step_maps():
+    value = {"rows": [{"a": {"b": 1, "c": 2}}, {"a": {"b": 3}}]}
+    assert filter_results(value, ["rows", "a", "b & c"]) == [{"b": 1, "c": 2}, {"b": 3, "c": MARKER}]
+    assert filter_results(value, ["rows", "a & z", "a"]) == [{"b": 1, "c": 2}, {"b": 3}]
+
+
+def test_the_marker_is_an_ordinary_string_to_later_steps():
+    assert filter_results([{"a": 1}, {}], ["a & b", "b"]) == [MARKER, MARKER]
+    with pytest.raises(TypeError):
+        filter_results([{}], ["a & b", "a", "x"])
+
+
+# --- failures ----------------------------------------------------------------
+
+@pytest.mark.parametrize("element, type_name", [(1, "int"), (2.5, "float"), (True, "bool"), (None, "NoneType")])
+@pytest.mark.parametrize("step", ["a", "a & b"])
+def test_array_element_that_is_a_number_boolean_or_null(element, type_name, step):
+    with pytest.raises(TypeError) as raised:
+        filter_results([{"a": 1}, element], [step])
+    assert str(raised.value) == f"'{type_name}' object is not subscriptable"
+
+
+@pytest.mark.parametrize("element", ["text", ["inner"], []])
+@pytest.mark.parametrize("step", ["a", "a & b"])
+def test_array_element_that_is_a_string_or_an_array(element, step):
+    with pytest.raises(TypeError):
+        filter_results([{"a": 1}, element], [step])
+
+
+def test_array_of_arrays_fails_at_the_step_that_meets_the_inner_arrays():
+    value = {"rows": [[{"a": 1}]]}
+    assert filter_results(value, ["rows"]) == [[{"a": 1}]]
+    with pytest.raises(TypeError):
+        filter_results(value, ["rows", "a"])
+
+
+class Lookup(dict):
+    """A dict whose lookups raise what the test asks for."""
+
+    def __init__(self, error, **members):
+        super().__init__(**members)
+        self.error = error
+
+    def __getitem__(self, key):
+        raise self.error
+
+
+@pytest.mark.parametrize("path, wrap, tolerated", [
+    (["a & b"], lambda d: d, {"a": MARKER, "b": MARKER}),
+    (["a"], lambda d: d, MARKER),
+    (["a & b"], lambda d: [d], [{"a": MARKER, "b": MARKER}]),
+])
+def test_only_key_error_is_tolerated_where_members_may_be_missing(path, wrap, tolerated):
+    assert filter_results(wrap(Lookup(KeyError("other"), a=1)), path) == tolerated
+    for error in (LookupError("lookup"), IndexError("index"), ValueError("value"), ZeroDivisionError()):
+        with pytest.raises(type(error)) as raised:
+            filter_results(wrap(Lookup(error, a=1)), path)
+        assert raised.value is error
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(3)])
+def test_interrupts_and_exits_pass_through_lookups(error):
+    with pytest.raises(type(error)):
+        filter_results([{"a": 1}, Lookup(error)], ["a & b"])
+
+
+def test_failing_key_comparison_propagates():
+    class Clash:
+        def __hash__(self):
+            return hash("a")
+
+        def __eq__(self, other):
+            raise ArithmeticError("compare")
+
+    for path in (["a"], ["a & b"], ["x", "a"]):
+        value = {Clash(): 1} if path[0] != "x" else {"x": [{Clash(): 1}]}
+        with pytest.raises(ArithmeticError):
+            filter_results(value, path)
+
+
+def test_nothing_partial_comes_back_from_a_late_failure():
+    value = [{"a": 1}] * 10_000 + [{}]
+    with pytest.raises(KeyError):
+        filter_results(value, ["a"])
+
+
+# --- what filters may be ------------------------------------------------------
+
+@pytest.mark.parametrize("filters", ["items", b"items", None, 3, {"items": 1}, {"items"}, iter(["items"])])
+def test_filters_must_be_a_list_or_tuple(filters):
+    with pytest.raises(TypeError, match="list or tuple"):
+        filter_results(answer(), filters)
+
+
+@pytest.mark.parametrize("step", [1, None, b"items", ["items"]])
+def test_every_step_must_be_a_str(step):
+    with pytest.raises(TypeError, match="str"):
+        filter_results(answer(), ["items", step])
+    with pytest.raises(TypeError, match="str"):
+        filter_results(5, (step,))
+
+
+def test_filters_are_read_before_the_value_is_looked_into():
+    class Mutating(dict):
+        def __getitem__(self, key):
+            path.append("never")
+            return dict.__getitem__(self, key)
+
+    path = ["a", "b"]
+    assert filter_results(Mutating(a={"b": 1}), path) == 1
+    assert path == ["a", "b", "never"]
+
+
+# --- containers of other kinds ------------------------------------------------
+
+def test_dict_and_list_subclasses_are_looked_into_their_own_way():
+    class Defaulting(dict):
+        def __getitem__(self, key):
+            return f"<{key}>"
+
+    class Reversed(list):
+        def __iter__(self):
+            return iter(self[::-1])
+
+    assert filter_results(Defaulting(), ["a"]) == "<a>"
+    assert filter_results(Defaulting(), ["a & b"]) == {"a": "<a>", "b": "<b>"}
+    assert filter_results([Defaulting()], [" a "]) == ["<a>"]
+    assert filter_results(Reversed([{"a": 1}, {"a": 2}]), ["a"]) == [2, 1]
+    assert type(filter_results(Reversed([{"a": 1}]), ["a"])) is list
+
+
+def test_missing_hook_of_dict_subclasses_is_honoured():
+    import collections
+
+    assert filter_results(collections.defaultdict(int), ["a & b"]) == {"a": 0, "b": 0}
+    assert filter_results(collections.Counter(), ["a"]) == 0
+
+
+def test_mutation_during_evaluation_does_not_crash():
+    class Clearing(dict):
+        def __getitem__(self, key):
+            rows.clear()
+            return dict.__getitem__(self, key)
+
+    rows = [Clearing(a=1), Clearing(a=2), Clearing(a=3)]
+    assert filter_results(rows, ["a"]) == [1]
+
+
+# --- size and shape of the input ----------------------------------------------
+
+def test_recursive_containers():
+    looping = {}
+    looping["self"] = looping
+    looping["list"] = [looping]
+    assert filter_results(looping, ["self"] * 100_000) is looping
+    assert filter_results(looping, ["list", "self", "list"]) == [[looping]]
+    assert filter_results(looping, ["self & list"]) == {"self": looping, "list": [looping]}
+    nested = []
+    nested.append(nested)
+    with pytest.raises(TypeError):
+        filter_results(nested, ["a"])
+
+
+def test_deeply_nested_value():
+    value = leaf = {}
+    for _ in range(200_000):
+        leaf["n"] = {}
+        leaf = leaf["n"]
+    leaf["n"] = "bottom"
+    assert filter_results(value, ["n"] * 200_001) == "bottom"
+
+
+def test_million_element_array():
+    rows = [{"id": i, "name": str(i)} for i in range(1_000_000)]
+    ids = filter_results(rows, ["id"])
+    assert len(ids) == 1_000_000 and ids[-1] == 999_999
+    picked = filter_results(rows, ["id & other"])
+    assert picked[500_000] == {"id": 500_000, "other": MARKER}
+
+
+def test_unusual_strings_as_keys():
+    odd = "a\udc80\x00\U0001f600"
+    assert filter_results({odd: 1}, [odd]) == 1
+    assert filter_results([{odd: 1}], [f" {odd} & {odd}"]) == [{odd: 1}]
+
+
+@pytest.mark.parametrize(
+    "build, path",
+    [
+        (lambda: [{}] * 20_000_000, ["a & b"]),
+        (lambda: [{}] * 1_000, ["&".join(["k"] * 200_000)]),
+        (lambda: _looping(), ["self"] * 10_000_000),
+    ],
+    ids=["long array", "wide step", "long path"],
+)
+def test_a_long_evaluation_answers_ctrl_c(build, path):
+    # The evaluation holds the GIL throughout, so no Python thread could send
+    # the signal; an outside process plays the user pressing Ctrl-C.
+    value = build()
+    started = time.monotonic()
+    sender = subprocess.Popen(["sh", "-c", f"sleep 0.3; kill -INT {os.getpid()}"])
+    finished = False
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            filter_results(value, path)
+            finished = True
+            sender.wait()  # let the signal land here rather than later
+    finally:
+        sender.wait()
+    assert not finished, "the evaluation ended before the interrupt came"
+    assert time.monotonic() - started < 2
+
+
+def _looping():
+    value = {}
+    value["self"] = value
+    return value
+
+
+# --- properties ----------------------------------------------------------------
+
+json_scalars = st.none() | st.booleans() | st.integers() | st.floats(allow_nan=False) | st.text(max_size=4)
+keys = st.sampled_from(["a", "b", "c", " a", ""])
+json_values = st.recursive(
+    json_scalars,
+    lambda inner: st.lists(inner, max_size=5) | st.dictionaries(keys, inner, max_size=4),
+    max_leaves=25,
+)
+steps = st.lists(keys, min_size=1, max_size=3).map("&".join)
+paths = st.lists(steps, max_size=4)
+
+
+@settings(max_examples=300, deadline=None)
+@given(json_values, paths)
+def test_never_changes_its_input(value, path):
+    before_value, before_path = copy.deepcopy(value), list(path)
+    try:
+        filter_results(value, path)
+    except (KeyError, TypeError):
+        pass
+    assert value == before_value and path == before_path
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.dictionaries(keys, json_scalars, max_size=4), max_size=8), st.lists(keys, min_size=2, max_size=4))
+def test_multi_key_step_on_array_keeps_length_and_places_the_marker(rows, step_keys):
+    mapped = filter_results(rows, ["&".join(step_keys)])
+    assert len(mapped) == len(rows)
+    wanted = list(dict.fromkeys(k.strip() for k in step_keys))
+    for row, picked in zip(rows, mapped):
+        assert list(picked) == wanted
+        for key in wanted:
+            assert picked[key] == (row[key] if key in row else MARKER)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(st.dictionaries(keys, json_scalars, min_size=1, max_size=4), max_size=8), keys)
+def test_single_key_step_on_array_keeps_length_or_fails_with_the_key(rows, key):
+    stripped = key.strip()
+    if all(stripped in row for row in rows):
+        assert filter_results(rows, [key]) == [row[stripped] for row in rows]
+    else:
+        with pytest.raises(KeyError) as raised:
+            filter_results(rows, [key])
+        assert raised.value.args == (stripped,)
