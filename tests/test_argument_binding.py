@@ -14,11 +14,6 @@ PARAMETERS = {
     "main": [],
 }
 
-# Operations that arrive with the controller client and the run loop. Their
-# rows fail with AttributeError until that work is merged.
-LATER = {"get_quorvane_cid", "quorvane_api", "main"}
-
-
 def takes(name, count, given):
     return f"{name}() takes exactly {count} positional arguments ({given} given)"
 
@@ -58,7 +53,6 @@ BAD_CALLS = [
     ("get_default_config_dir", (1, 2, 3), {}, "get_default_config_dir() takes no arguments (3 given)"),
     ("get_default_config_dir", (), {"x": 1}, "get_default_config_dir() takes no keyword arguments"),
     ("get_default_config_dir", (1,), {"x": 1}, "get_default_config_dir() takes no keyword arguments"),
-    # --- LATER: rows for operations merged from the other branches ---
     ("get_quorvane_cid", (), {}, takes("get_quorvane_cid", 3, 0)),
     ("get_quorvane_cid", ("h", "u"), {}, takes("get_quorvane_cid", 3, 2)),
     ("get_quorvane_cid", ("h", "u", "p", "x"), {}, takes("get_quorvane_cid", 3, 4)),
@@ -81,7 +75,7 @@ BAD_CALLS = [
 def row_id(row):
     name, args, kwargs, _ = row
     shown = [repr(a) for a in args] + [f"{k}={v!r}" for k, v in kwargs.items()]
-    return ("LATER " if name in LATER else "") + f"{name}({', '.join(shown)})"
+    return f"{name}({', '.join(shown)})"
 
 
 @pytest.mark.parametrize("name, args, kwargs, message", BAD_CALLS, ids=[row_id(r) for r in BAD_CALLS])
@@ -105,7 +99,7 @@ def test_empty_unpacking_is_no_argument(tmp_path, monkeypatch):
     assert hs.get_default_config_dir(*(), **{}) == str(tmp_path / "config")
 
 
-@pytest.mark.parametrize("name", PARAMETERS, ids=lambda n: ("LATER " if n in LATER else "") + n)
+@pytest.mark.parametrize("name", PARAMETERS)
 def test_signatures_show_the_real_parameter_names(name):
     operation = getattr(hs, name)
     assert list(inspect.signature(operation).parameters) == PARAMETERS[name]

@@ -48,8 +48,7 @@ def test_pp_is_a_default_pretty_printer_200_wide():
     assert hs.pp.pformat({"b": 1, "a": [1] * 80}) == pprint.pformat({"b": 1, "a": [1] * 80}, width=200)
 
 
-def test_LATER_operations_are_defined_in_order_after_pp():
-    # LATER: needs the three operations merged from the other branches.
+def test_operations_are_defined_in_order_after_pp():
     names = list(vars(hs))
     assert [n for n in names if n in OPERATIONS] == OPERATIONS
     assert names.index("pp") < names.index(OPERATIONS[0])
