@@ -101,7 +101,26 @@ def main():
     ratio = python_total / native_total
     verdict = "met" if ratio >= TARGET else "NOT met"
     print(f"overall ratio {ratio:.1f}x (target {TARGET:.0f}x: {verdict})")
+    print_floor(answer["results"])
     return 0
+
+
+def print_floor(rows):
+    """What the dict work alone costs: comprehensions that only look up and
+    build, with no path handling at all. No evaluation over CPython dicts can
+    go below these."""
+    keys = ("gw_name", "vpc_id", "cloud_type")
+    floors = [
+        ("results, gw_name", ["results", "gw_name"], lambda: [r["gw_name"] for r in rows]),
+        ("results, gw_name & vpc_id & cloud_type", ["results", "gw_name & vpc_id & cloud_type"],
+         lambda: [{k: r[k] for k in keys} for r in rows]),
+    ]
+    answer = {"results": rows}
+    for shown, path, floor in floors:
+        native = best(filter_results, answer, path)
+        bare = min(timeit.repeat(floor, number=1, repeat=REPEATS))
+        print(f"  floor ({shown}){'':<{41 - len(shown)}} native {native * 1e3:7.3f} ms"
+              f"  bare comprehension {bare * 1e3:7.3f} ms  native/floor {native / bare:4.2f}")
 
 
 if __name__ == "__main__":
