@@ -134,3 +134,14 @@ def test_check_files_are_closed_once_read(tmp_path):
         with pytest.raises(hs.configparser.MissingSectionHeaderError):
             hs.quorvane_api("ctl", "u", "p", str(tmp_path), str(tmp_path / "bad.cfg"))
     assert len(opened) == 2 and all(file.closed for file in opened)
+
+
+def test_a_refused_cycle_leaves_no_trace_for_the_next_run(tmp_path):
+    (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\nref = output(b.ini)\n")
+    (tmp_path / "b.ini").write_text("[quorvane]\naction = x\nref = output(a.cfg)\n")
+    post, _ = fake_post({"login": {"CID": "c"}, "x": {}})
+    with mock.patch("requests.post", post):
+        for _ in range(2):
+            with pytest.raises(RecursionError) as refused:
+                hs.quorvane_api("ctl", "u", "p", str(tmp_path), str(tmp_path / "b.ini"))
+            assert str(refused.value) == "output reference cycle: b.ini -> a.cfg -> b.ini"

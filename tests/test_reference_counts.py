@@ -158,3 +158,47 @@ def test_get_default_config_dir_keeps_reference_counts_and_memory_flat(tmp_path,
     assert refcounts([found, lost]) == before
     assert traced < 64 * 1024
     assert resident < 4 * 1024 * 1024
+
+
+class Answer:
+    def __init__(self, decoded):
+        self.decoded = decoded
+
+    def json(self):
+        return self.decoded
+
+
+def test_login_and_checks_keep_reference_counts_and_memory_flat(tmp_path, monkeypatch):
+    (tmp_path / "names.ini").write_text("[default]\nfilters = items, name\n[quorvane]\naction = names\n")
+    (tmp_path / "chain.cfg").write_text("[quorvane]\naction = show\nname = output(names.ini)\n")
+    (tmp_path / "loop.cfg").write_text("[quorvane]\naction = show\nname = output(loop.cfg)\n")
+    (tmp_path / "bad.cfg").write_text("no header\n")
+    answers = json.loads('{"login": {"CID": "c-1"}, "names": {"items": [{"name": "n1"}, {"name": "n2"}]},'
+                         ' "show": {"ok": true}, "refused": {"reason": "no"}}')
+    monkeypatch.setattr("requests.post", lambda url, data, verify: Answer(answers[data["action"]]))
+    monkeypatch.setattr("builtins.print", lambda *args: None)
+    ip, user, password, wrong = (json.loads(f'"{text}"') for text in ("ctl:1", "admin", "pw", "??"))
+    config_dir, chain, loop, bad = (str(tmp_path / n) for n in ("", "chain.cfg", "loop.cfg", "bad.cfg"))
+
+    def refused_login():
+        saved, answers["login"] = answers["login"], answers["refused"]
+        try:
+            expect(SystemExit, hs.get_quorvane_cid, ip, user, wrong)()
+        finally:
+            answers["login"] = saved
+
+    calls = [
+        succeed(hs.get_quorvane_cid, ip, user, password),
+        refused_login,
+        succeed(hs.quorvane_api, ip, user, password, config_dir, chain),
+        expect(RecursionError, hs.quorvane_api, ip, user, password, config_dir, loop),
+        expect(hs.configparser.MissingSectionHeaderError, hs.quorvane_api, ip, user, password, config_dir, bad),
+        expect(TypeError, hs.quorvane_api, ip, user, password, config_dir),
+    ]
+    warm_up(calls)
+    inputs = watched([answers, ip, user, password, wrong])
+    before = refcounts(inputs)
+    traced, resident = repeat_until_flat(calls, 2_000)
+    assert refcounts(inputs) == before
+    assert traced < 64 * 1024
+    assert resident < 4 * 1024 * 1024
