@@ -72,11 +72,11 @@ def test_import_touches_no_file_network_or_process_of_its_own():
             if recording and event.startswith(watched):
                 seen.append((event, repr(args)[:200]))
         sys.addaudithook(hook)
-        spec = importlib.util.find_spec("harborsweep.harborsweep")
-        module = importlib.util.module_from_spec(spec)
-        sys.modules[spec.name] = module
+        found = importlib.util.find_spec("harborsweep.harborsweep")
+        module = importlib.util.module_from_spec(found)
+        sys.modules[found.name] = module
         recording = True
-        spec.loader.exec_module(module)
+        found.loader.exec_module(module)
         recording = False
         assert hasattr(module, "pp")
         print(seen)
