@@ -6,6 +6,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "layout_hooks.hpp"
 #include "operations.hpp"
 
 namespace nb = nanobind;
@@ -22,6 +23,7 @@ void start_up(nb::handle module) {
     nb::setattr(module, "pp", pprint.attr("PrettyPrinter")(nb::arg("width") = 200));
     nb::getattr(module, "requests").attr("packages").attr("urllib3").attr("disable_warnings")();
     harborsweep::define_operations(module);
+    harborsweep::define_layout_hooks(module);
 }
 
 // A hand-written exec slot rather than NB_MODULE: an import error during
