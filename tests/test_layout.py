@@ -315,7 +315,8 @@ class TestOutputAndResources:
             hs._write_result(value)
         text = "".join(stream.chunks)
         assert text == reference(value)
-        assert len(stream.chunks) <= len(text) // (64 * 1024) + 2
+        assert len(stream.chunks) <= len(text) // (32 * 1024) + 2
+        assert min(len(chunk) for chunk in stream.chunks[:-1]) > 16 * 1024
 
     def test_stream_that_mutates_the_result_does_not_crash(self):
         value = [["x" * 50] * 5 for _ in range(5000)]

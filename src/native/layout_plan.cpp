@@ -1,9 +1,11 @@
 // The planning pass: an explicit stack instead of recursion, so no nesting
-// depth can exhaust the C stack. It holds strong references to everything on
-// its path and runs no Python code.
+// depth can exhaust the C stack. It runs no Python code and creates no object
+// that the garbage collector tracks, so nothing can change the value while it
+// runs: the containers on its path are held, their items only borrowed.
 #include "layout_plan.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "literals.hpp"
@@ -14,6 +16,22 @@ namespace {
 
 std::uint64_t capped_sum(std::uint64_t a, std::uint64_t b) {
     return std::min(a + std::min(b, kLengthCap), kLengthCap);
+}
+
+// Code point order of two exact strs, as str's `<`.
+bool key_less(PyObject *a, PyObject *b) {
+    if (PyUnicode_KIND(a) == PyUnicode_1BYTE_KIND && PyUnicode_KIND(b) == PyUnicode_1BYTE_KIND) {
+        Py_ssize_t size_a = PyUnicode_GET_LENGTH(a);
+        Py_ssize_t size_b = PyUnicode_GET_LENGTH(b);
+        const auto *chars_a = static_cast<const unsigned char *>(PyUnicode_DATA(a));
+        const auto *chars_b = static_cast<const unsigned char *>(PyUnicode_DATA(b));
+        Py_ssize_t common = std::min(size_a, size_b);
+        for (Py_ssize_t i = 0; i < common; ++i)
+            if (chars_a[i] != chars_b[i])
+                return chars_a[i] < chars_b[i];
+        return size_a < size_b;
+    }
+    return PyUnicode_Compare(a, b) < 0;
 }
 
 struct PlanFrame {
@@ -39,8 +57,8 @@ private:
 
     LayoutPlan &plan_;
     std::vector<PlanFrame, RawAllocator<PlanFrame>> stack_;
-    ObjectStack values_;           // values of the dicts on the path, in key order
-    ObjectStack entries_;          // scratch for one dict's entries
+    std::vector<nb::handle, RawAllocator<nb::handle>> values_;  // of the dicts on the path, in key order
+    std::vector<nb::handle, RawAllocator<nb::handle>> entries_;  // one dict's keys and values
     std::unordered_set<PyObject *> open_;  // containers on the path
 };
 
@@ -56,13 +74,13 @@ bool Planner::run(nb::handle value) {
         }
         Py_ssize_t index = frame.next++;
         bool measure = frame.length < kLengthCap;
-        nb::object item;
+        nb::handle item;
         if (frame.is_dict) {
             item = values_[frame.values_base + static_cast<std::size_t>(index)];
         } else {
             if (index >= PyList_GET_SIZE(frame.container.ptr()))
                 return false;
-            item = nb::borrow(PyList_GET_ITEM(frame.container.ptr(), index));
+            item = PyList_GET_ITEM(frame.container.ptr(), index);
         }
         std::uint64_t item_length = 0;
         std::size_t depth_before = stack_.size();
@@ -83,8 +101,11 @@ bool Planner::visit(nb::handle value, bool measure, std::uint64_t &length) {
     ValueKind kind = kind_of(value);
     switch (kind) {
     case ValueKind::text:
+        // A literal is at least its text and two quotes long.
         if (measure)
-            length = text_literal_length(value);
+            length = static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(value.ptr())) + 2 >= kLengthCap
+                         ? kLengthCap
+                         : text_literal_length(value);
         return true;
     case ValueKind::list:
     case ValueKind::dict: {
@@ -125,23 +146,36 @@ bool Planner::open_container(nb::handle container, bool is_dict, Py_ssize_t size
 // value stack in ascending key order (str keys compare by code point).
 bool Planner::open_dict(PlanFrame &frame) {
     entries_.clear();
-    collect_entries(frame.container, entries_);
+    Py_ssize_t position = 0;
+    PyObject *key = nullptr;
+    PyObject *value = nullptr;
+    while (PyDict_Next(frame.container.ptr(), &position, &key, &value)) {
+        entries_.push_back(key);
+        entries_.push_back(value);
+    }
     std::size_t count = entries_.size() / 2;
     if (count != static_cast<std::size_t>(frame.size))
         return false;
+    // Each entry is at least its key, two quotes, ": " and one character of
+    // value long; when that alone passes the cap, nothing needs measuring.
+    std::uint64_t least = frame.length;
     for (std::size_t i = 0; i < count; ++i) {
         nb::handle key = entries_[2 * i];
         if (!PyUnicode_CheckExact(key.ptr()))
             return false;
-        if (frame.length < kLengthCap)
-            frame.length = capped_sum(frame.length, text_literal_length(key) + 2);
+        ensure_ready(key);
+        least += static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(key.ptr())) + 5;
     }
+    for (std::size_t i = 0; i < count && frame.length < kLengthCap; ++i)
+        frame.length = least >= kLengthCap
+                           ? kLengthCap
+                           : capped_sum(frame.length, text_literal_length(entries_[2 * i]) + 2);
     std::size_t order_base = plan_.orders.size();
     for (std::size_t i = 0; i < count; ++i)
         plan_.orders.push_back(static_cast<std::uint32_t>(i));
     auto first = plan_.orders.begin() + static_cast<std::ptrdiff_t>(order_base);
     std::sort(first, plan_.orders.end(), [this](std::uint32_t a, std::uint32_t b) {
-        return PyUnicode_Compare(entries_[2 * a].ptr(), entries_[2 * b].ptr()) < 0;
+        return key_less(entries_[2 * a].ptr(), entries_[2 * b].ptr());
     });
     for (auto it = first; it != plan_.orders.end(); ++it)
         values_.push_back(entries_[2 * *it + 1]);

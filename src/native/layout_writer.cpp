@@ -7,6 +7,7 @@
 
 #include "literals.hpp"
 #include "text_layout.hpp"
+#include "text_literal.hpp"
 
 namespace harborsweep {
 namespace {
@@ -79,10 +80,11 @@ void LayoutWriter::step() {
     nb::object item;
     if (frame.is_dict) {
         std::size_t at = frame.entries_base + 2 * static_cast<std::size_t>(index);
-        nb::object key = literal_of(entries_[at]);
-        sink_.literal(key);
+        if (!PyUnicode_CheckExact(entries_[at].ptr()))
+            raise_changed();
+        std::uint64_t key_length = write_text_literal(sink_, entries_[at]);
         sink_.ascii(": ");
-        indent += PyUnicode_GET_LENGTH(key.ptr()) + 2;
+        indent += static_cast<std::int64_t>(key_length) + 2;
         item = entries_[at + 1];
     } else {
         if (index >= PyList_GET_SIZE(frame.container.ptr()))
@@ -108,7 +110,7 @@ void LayoutWriter::place(nb::handle value, std::int64_t indent, std::int64_t all
     }
     case ValueKind::text:
         if (flat)
-            sink_.literal(literal_of(value));
+            write_text_literal(sink_, value);
         else
             write_text(sink_, value, indent, allowance, whole);
         return;
@@ -142,18 +144,19 @@ void LayoutWriter::push_entries(nb::handle dict, Py_ssize_t size) {
     if (count != static_cast<std::size_t>(size))
         raise_changed();
     if (count < 2) {
-        entries_.push_back(scratch_[0]);
-        entries_.push_back(scratch_[1]);
+        entries_.push_back(std::move(scratch_[0]));
+        entries_.push_back(std::move(scratch_[1]));
+        scratch_.clear();
         return;
     }
     if (plan_.orders.size() - next_order_ < count)
         raise_changed();
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t at = plan_.orders[next_order_++];
-        if (at >= count)
+        if (at >= count || !scratch_[2 * at].is_valid())
             raise_changed();
-        entries_.push_back(scratch_[2 * at]);
-        entries_.push_back(scratch_[2 * at + 1]);
+        entries_.push_back(std::move(scratch_[2 * at]));
+        entries_.push_back(std::move(scratch_[2 * at + 1]));
     }
     scratch_.clear();
 }

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "text_literal.hpp"
+
 namespace harborsweep {
 namespace {
 
@@ -116,6 +118,9 @@ void write_literal(OutputSink &sink, nb::handle value, ValueKind kind) {
         }
         break;
     }
+    case ValueKind::text:
+        write_text_literal(sink, value);
+        return;
     default:
         break;
     }

@@ -3,10 +3,13 @@
 // run of non-whitespace with the whitespace after it, gathered greedily into
 // pieces whose literals fit. Each piece is written as its own literal, so
 // quotes are chosen per piece, as repr() of that piece chooses them.
+//
+// A literal only grows as characters are added to its text, so a line that
+// fits gathers into one piece anyway: one greedy pass over the words does
+// both the line test and the word split.
 #include "text_layout.hpp"
 
 #include "layout_plan.hpp"
-#include "literals.hpp"
 #include "text_literal.hpp"
 
 namespace harborsweep {
@@ -28,28 +31,21 @@ public:
         }
         if (count_ == 2) {
             if (whole_result_)
-                sink_.ascii("(");
-            write(first_start_, first_end_);
+                sink_.ascii('(');
+            write_text_literal(sink_, text_, first_start_, first_end_);
         }
         sink_.line_break(static_cast<std::size_t>(indent_));
-        write(start, end);
+        write_text_literal(sink_, text_, start, end);
     }
 
     void finish() {
         if (count_ == 1)
-            sink_.literal(literal_of(text_));  // the one piece is the text
+            write_text_literal(sink_, text_);  // the one piece is the text
         else if (whole_result_)
-            sink_.ascii(")");
+            sink_.ascii(')');
     }
 
 private:
-    void write(Py_ssize_t start, Py_ssize_t end) {
-        nb::object piece = nb::steal(PyUnicode_Substring(text_.ptr(), start, end));
-        if (!piece.is_valid())
-            nb::raise_python_error();
-        sink_.literal(literal_of(piece));
-    }
-
     OutputSink &sink_;
     nb::handle text_;
     std::int64_t indent_;
@@ -63,40 +59,45 @@ bool fits(const LiteralCost &cost, std::int64_t room) {
     return static_cast<std::int64_t>(cost.length()) <= room;
 }
 
-Py_ssize_t line_end(const TextView &view, Py_ssize_t start) {
-    Py_ssize_t size = view.size();
-    for (Py_ssize_t i = start; i < size; ++i) {
-        Py_UCS4 ch = view.at(i);
-        if (Py_UNICODE_ISLINEBREAK(ch)) {
-            if (ch == '\r' && i + 1 < size && view.at(i + 1) == '\n')
-                ++i;
-            return i + 1;
-        }
-    }
-    return size;
+inline bool is_line_boundary(Py_UCS4 ch) {
+    if (ch < 0x80)
+        return ch == '\n' || ch == '\r' || ch == 0x0b || ch == 0x0c || (ch >= 0x1c && ch <= 0x1e);
+    return Py_UNICODE_ISLINEBREAK(ch);
 }
 
-Py_ssize_t word_end(const TextView &view, Py_ssize_t start, Py_ssize_t end) {
-    Py_ssize_t i = start;
-    while (i < end && !Py_UNICODE_ISSPACE(view.at(i)))
-        ++i;
-    while (i < end && Py_UNICODE_ISSPACE(view.at(i)))
-        ++i;
-    return i;
+inline void count_char(LiteralCost &cost, Py_UCS4 ch) {
+    cost.body += char_cost(ch);
+    cost.single_quotes += ch == '\'';
+    cost.double_quotes += ch == '"';
 }
 
-// Gathers the words of one line into pieces. `room` is the width for every
-// piece; the last word of the text's last line has `last_room`.
-void split_line(const TextView &view, Py_ssize_t start, Py_ssize_t end, std::int64_t room,
-                std::int64_t last_room, PieceWriter &out) {
-    Py_ssize_t piece_start = start;
+// Every piece gets `room`, except that the last word of the text gets
+// `last_room`.
+template <typename Char>
+void split(const Char *chars, Py_ssize_t size, std::int64_t room, std::int64_t last_room,
+           PieceWriter &out) {
+    Py_ssize_t piece_start = 0;
     LiteralCost piece;
-    for (Py_ssize_t word = start; word < end;) {
-        Py_ssize_t next = word_end(view, word, end);
-        LiteralCost cost = view.cost(word, next);
+    for (Py_ssize_t i = 0; i < size;) {
+        Py_ssize_t word = i;
+        LiteralCost cost;
+        bool line_ends = false;
+        while (i < size && !Py_UNICODE_ISSPACE(chars[i]))
+            count_char(cost, chars[i++]);
+        while (i < size && Py_UNICODE_ISSPACE(chars[i])) {
+            Py_UCS4 ch = chars[i++];
+            count_char(cost, ch);
+            if (is_line_boundary(ch)) {
+                if (ch == '\r' && i < size && chars[i] == '\n')
+                    count_char(cost, chars[i++]);
+                line_ends = true;
+                break;
+            }
+        }
+        bool text_ends = i == size;
         LiteralCost candidate = piece;
         candidate.add(cost);
-        if (fits(candidate, next == end ? last_room : room)) {
+        if (fits(candidate, text_ends ? last_room : room)) {
             piece = candidate;
         } else {
             if (!piece.empty())
@@ -104,46 +105,45 @@ void split_line(const TextView &view, Py_ssize_t start, Py_ssize_t end, std::int
             piece_start = word;
             piece = cost;
         }
-        word = next;
+        if (line_ends || text_ends) {
+            out.piece(piece_start, i);
+            piece_start = i;
+            piece = LiteralCost{};
+        }
     }
-    if (!piece.empty())
-        out.piece(piece_start, end);
 }
 
 }  // namespace
 
 void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int64_t allowance,
                 bool whole_result) {
-    Py_ssize_t size = PyUnicode_GET_LENGTH(text.ptr());
-    // A literal is at least two quotes longer than its text: only build it
+    ensure_ready(text);
+    PyObject *str = text.ptr();
+    Py_ssize_t size = PyUnicode_GET_LENGTH(str);
+    // A literal is at least two quotes longer than its text: only measure it
     // when it may fit.
-    if (size + 2 <= kPageWidth - indent - allowance) {
-        nb::object literal = literal_of(text);
-        if (PyUnicode_GET_LENGTH(literal.ptr()) <= kPageWidth - indent - allowance) {
-            sink.literal(literal);
-            return;
-        }
-    }
-    if (size == 0) {
-        sink.ascii("''");
+    std::int64_t room = kPageWidth - indent - allowance;
+    if (size == 0 || (size + 2 <= room && static_cast<std::int64_t>(text_literal_length(text)) <= room)) {
+        write_text_literal(sink, text);
         return;
     }
     if (whole_result) {
         indent += 1;
         allowance += 1;
     }
-    std::int64_t room = kPageWidth - indent;
-    TextView view(text);
+    room = kPageWidth - indent;
     PieceWriter out(sink, text, indent, whole_result);
-    for (Py_ssize_t start = 0; start < size;) {
-        Py_ssize_t end = line_end(view, start);
-        bool last_line = end == size;
-        std::int64_t line_room = last_line ? room - allowance : room;
-        if (fits(view.cost(start, end), line_room))
-            out.piece(start, end);
-        else
-            split_line(view, start, end, room, line_room, out);
-        start = end;
+    const void *data = PyUnicode_DATA(str);
+    switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND:
+        split(static_cast<const Py_UCS1 *>(data), size, room, room - allowance, out);
+        break;
+    case PyUnicode_2BYTE_KIND:
+        split(static_cast<const Py_UCS2 *>(data), size, room, room - allowance, out);
+        break;
+    default:
+        split(static_cast<const Py_UCS4 *>(data), size, room, room - allowance, out);
+        break;
     }
     out.finish();
 }
