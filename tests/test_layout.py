@@ -176,6 +176,15 @@ class TestRules:
         value = [{"results": {"state": "up", "name": "gw1"}, "member": "gw1"}]
         assert hs._layout(value) == "[{'member': 'gw1', 'results': {'name': 'gw1', 'state': 'up'}}]\n"
 
+    def test_literals_longer_than_an_output_chunk(self):
+        for text in ("x" * 100_000, "\u00e9\u20ac\U0001f600" * 40_000, "it's " * 30_000, "a\\b\n" * 30_000):
+            for value in (text, [text, text], {"k": text}):
+                assert written(value) == (reference(value), None)
+
+    def test_chunk_boundaries_between_wide_characters(self):
+        value = ["\u00e9\u20ac\U0001f600 %d " % i * 30 for i in range(3000)]
+        assert written(value) == (reference(value), None)
+
     def test_shared_but_not_cyclic_values(self):
         inner = ["x" * 90, "y" * 90]
         value = {"a": inner, "b": inner, "c": [inner, inner]}
