@@ -6,6 +6,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "layout_hooks.hpp"
 #include "module_state.hpp"
 #include "operations.hpp"
 
@@ -28,6 +29,7 @@ void start_up(nb::handle module) {
     harborsweep::module_state(module.ptr()).original_post =
         nb::object(requests.attr("api").attr("post")).release().ptr();
     harborsweep::define_operations(module);
+    harborsweep::define_layout_hooks(module);
 }
 
 // A hand-written exec slot rather than NB_MODULE: an import error during

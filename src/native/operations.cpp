@@ -102,9 +102,9 @@ PyMethodDef kOperations[] = {
 
 }  // namespace
 
-void define_operations(nb::handle module) {
+void define_functions(nb::handle module, std::span<PyMethodDef> definitions) {
     nb::object module_name = nb::borrow(module).attr("__name__");
-    for (PyMethodDef &definition : kOperations) {
+    for (PyMethodDef &definition : definitions) {
         nb::object function = nb::steal(
             PyCFunction_NewEx(&definition, module.ptr(), module_name.ptr()));
         if (!function.is_valid())
@@ -112,5 +112,7 @@ void define_operations(nb::handle module) {
         nb::setattr(module, definition.ml_name, function);
     }
 }
+
+void define_operations(nb::handle module) { define_functions(module, kOperations); }
 
 }  // namespace harborsweep

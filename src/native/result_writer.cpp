@@ -1,12 +1,108 @@
-// Writing results: through the module's `pp`, looked up at call time.
+// Writing results: natively when `pp` is the plain pretty printer that the
+// module creates and the result is made of plain JSON-like values, otherwise
+// through `pp.pprint` itself, so the output is the same either way.
 #include "result_writer.hpp"
 
+#include <array>
+#include <string_view>
+
+#include "layout_plan.hpp"
+#include "layout_writer.hpp"
 #include "module_globals.hpp"
 
 namespace harborsweep {
+namespace {
+
+// What a PrettyPrinter instance holds in its __dict__; anything else (such
+// as a patched pprint method) is a caller's change and goes through pprint.
+constexpr std::array<std::string_view, 9> kPrinterAttributes{
+    "_depth", "_indent_per_level", "_width", "_stream", "_compact",
+    "_sort_dicts", "_underscore_numbers", "_readable", "_recursive"};
+
+bool known_attribute(nb::handle name) {
+    if (!PyUnicode_CheckExact(name.ptr()))
+        return false;
+    Py_ssize_t size = 0;
+    const char *text = PyUnicode_AsUTF8AndSize(name.ptr(), &size);
+    if (!text)
+        nb::raise_python_error();
+    std::string_view view(text, static_cast<std::size_t>(size));
+    for (std::string_view known : kPrinterAttributes)
+        if (view == known)
+            return true;
+    return false;
+}
+
+bool is_exact_int(PyObject *object, long expected) {
+    if (!object || !PyLong_CheckExact(object))
+        return false;
+    int overflow = 0;
+    return PyLong_AsLongAndOverflow(object, &overflow) == expected && !overflow;
+}
+
+// The stream of `pp` when it is a plain PrettyPrinter(width=200) with every
+// other setting at its default; an invalid object otherwise.
+nb::object plain_printer_stream(nb::handle module, nb::handle pp) {
+    nb::object printer_type = global(module, "pprint").attr("PrettyPrinter");
+    if (reinterpret_cast<PyObject *>(Py_TYPE(pp.ptr())) != printer_type.ptr())
+        return {};
+    nb::object attributes = nb::steal(PyObject_GenericGetDict(pp.ptr(), nullptr));
+    if (!attributes.is_valid())
+        nb::raise_python_error();
+    if (!PyDict_CheckExact(attributes.ptr()))
+        return {};
+    Py_ssize_t position = 0;
+    PyObject *name = nullptr;
+    PyObject *value = nullptr;
+    while (PyDict_Next(attributes.ptr(), &position, &name, &value))
+        if (!known_attribute(name))
+            return {};
+    auto get = [&](const char *key) { return PyDict_GetItemString(attributes.ptr(), key); };
+    PyObject *stream = get("_stream");
+    bool plain = is_exact_int(get("_width"), 200) && is_exact_int(get("_indent_per_level"), 1) &&
+                 get("_depth") == Py_None && get("_compact") == Py_False &&
+                 get("_sort_dicts") == Py_True && get("_underscore_numbers") == Py_False &&
+                 stream && stream != Py_None;
+    return plain ? nb::borrow(stream) : nb::object();
+}
+
+// Python frames (and guarded C calls) in progress on this thread.
+int recursion_depth() {
+    PyThreadState *state = PyThreadState_Get();
+#if PY_VERSION_HEX >= 0x030C0000
+    return state->py_recursion_limit - state->py_recursion_remaining;
+#elif PY_VERSION_HEX >= 0x030B0000
+    return state->recursion_limit - state->recursion_remaining;
+#else
+    return state->recursion_depth;
+#endif
+}
+
+// pprint recurses about three frames per level of nesting. Where it might
+// run out of recursion room it is left to raise its own RecursionError, at
+// the same point and after the same partial output.
+bool pprint_has_room(std::size_t depth) {
+    constexpr std::size_t kFramesPerLevel = 3;
+    constexpr std::size_t kMargin = 50;
+    std::size_t limit = static_cast<std::size_t>(Py_GetRecursionLimit());
+    std::size_t used = static_cast<std::size_t>(std::max(recursion_depth(), 0));
+    return used + kMargin + kFramesPerLevel * depth < limit;
+}
+
+}  // namespace
 
 void write_result(nb::handle module, nb::handle value) {
-    global(module, "pp").attr("pprint")(value);
+    nb::object pp = global(module, "pp");
+    nb::object stream = plain_printer_stream(module, pp);
+    LayoutPlan plan;
+    if (!stream.is_valid() || !plan_layout(value, plan) || !pprint_has_room(plan.depth)) {
+        pp.attr("pprint")(value);
+        return;
+    }
+    OutputSink sink(stream.attr("write"));
+    write_layout(value, plan, sink);
+    sink.ascii("\n");
+    sink.finish();
 }
 
 }  // namespace harborsweep

@@ -1,0 +1,46 @@
+// The first pass over a result: decides whether the native layout covers it
+// and measures every container's one-line literal once, so that laying out
+// costs time in proportion to the value's size whatever its depth.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <nanobind/nanobind.h>
+
+#include "raw_allocator.hpp"
+
+namespace nb = nanobind;
+
+namespace harborsweep {
+
+inline constexpr std::int64_t kPageWidth = 200;
+
+// Lengths are kept only up to this cap: a literal longer than the page
+// breaks wherever it starts, so beyond the cap the exact length never matters.
+inline constexpr std::uint64_t kLengthCap = 255;
+
+using ObjectStack = std::vector<nb::object, RawAllocator<nb::object>>;
+
+struct LayoutPlan {
+    // One-line literal length of each non-empty container, capped, in the
+    // order in which the layout meets the containers.
+    std::vector<std::uint8_t, RawAllocator<std::uint8_t>> widths;
+    // For each dict of two or more entries, in the same order: the
+    // insertion positions of its entries in ascending key order.
+    std::vector<std::uint32_t, RawAllocator<std::uint32_t>> orders;
+    // Deepest nesting of containers; 0 for a lone scalar or text.
+    std::size_t depth = 0;
+};
+
+// Plans the layout of `value`. False when the native layout does not cover
+// it: a type other than exact dict, list, str, int, float, bool and None, a
+// key that is not an exact str, a container inside itself, or an int that
+// the interpreter refuses to write.
+bool plan_layout(nb::handle value, LayoutPlan &plan);
+
+// Appends the dict's keys and values, alternating, in insertion order.
+void collect_entries(nb::handle dict, ObjectStack &entries);
+
+}  // namespace harborsweep

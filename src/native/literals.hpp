@@ -1,0 +1,31 @@
+// One-line literals of the plain values a check returns: which kind a value
+// is (exact built-in types only), how long its literal is, and writing it.
+#pragma once
+
+#include <cstdint>
+
+#include <nanobind/nanobind.h>
+
+#include "output_sink.hpp"
+
+namespace nb = nanobind;
+
+namespace harborsweep {
+
+enum class ValueKind : std::uint8_t { none, boolean, integer, real, text, list, dict, other };
+
+// Subclasses count as `other`: they may lay themselves out differently.
+ValueKind kind_of(nb::handle value);
+
+// Length of the literal of a None, bool, int or float. False when the
+// interpreter refuses to write the value (an int with more digits than
+// sys.set_int_max_str_digits allows); no error is left set then.
+bool scalar_literal_length(nb::handle value, ValueKind kind, std::uint64_t &length);
+
+// Writes the one-line literal of a None, bool, int, float or str.
+void write_literal(OutputSink &sink, nb::handle value, ValueKind kind);
+
+// The interpreter's repr() of `value`, as a new reference.
+nb::object literal_of(nb::handle value);
+
+}  // namespace harborsweep

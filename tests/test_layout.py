@@ -1,0 +1,356 @@
+# Native result layout: byte-for-byte agreement with pprint.PrettyPrinter(width=200).
+import gc
+import io
+import pprint
+import sys
+import tracemalloc
+from unittest import mock
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from harborsweep import harborsweep as hs
+
+
+def reference(value):
+    return pprint.PrettyPrinter(width=200).pformat(value) + "\n"
+
+
+def written(value, printer=None):
+    """What _write_result sends to the stream of a plain printer, and any error."""
+    stream = io.StringIO()
+    printer = printer or pprint.PrettyPrinter(width=200, stream=stream)
+    printer._stream = stream
+    error = None
+    with mock.patch.object(hs, "pp", printer):
+        try:
+            hs._write_result(value)
+        except Exception as exc:  # compared with what pprint raised
+            error = exc
+    return stream.getvalue(), error
+
+
+def printed_by_pprint(value):
+    stream = io.StringIO()
+    error = None
+    try:
+        pprint.PrettyPrinter(width=200, stream=stream).pprint(value)
+    except Exception as exc:
+        error = exc
+    return stream.getvalue(), error
+
+
+# Characters that exercise every escape and quoting rule, and every line
+# boundary and whitespace class that the text splitting knows.
+SPECIAL = list(
+    "'\"\\\t\n\r\x0b\x0c\x1c\x1d\x1e\x1f\x00\x7f\x80\x85\xa0\xad\u1680\u2000\u200b\u2028\u2029"
+    "\u202f\u205f\u3000\ufeff\ue000\U0001f600\U000e0001\U0010ffff"
+) + ["\ud800", "\udfff", " "]
+chars = st.one_of(st.characters(exclude_categories=()), st.sampled_from(SPECIAL))
+short_text = st.text(chars, max_size=12)
+word = st.text(st.one_of(st.sampled_from("abcxyz'\"\\"), chars), min_size=0, max_size=40)
+separator = st.sampled_from([" ", "  ", "\n", "\r\n", "\r", "\t", "\x0b", "\x0c", "\x1c", "\x85",
+                             "\u2028", "\u3000", "\xa0", " \n", "", "'", '"'])
+
+
+@st.composite
+def long_text(draw):
+    parts = draw(st.lists(st.tuples(word, separator), max_size=40))
+    return "".join(w + s for w, s in parts)
+
+
+floats = st.one_of(
+    st.floats(allow_nan=True, allow_infinity=True),
+    st.sampled_from([-0.0, 0.0, 1e16, 1e-05, 1e15, 9999999999999998.0, 0.0001, 1e300, -1e-300, 5e-324]),
+)
+ints = st.one_of(st.integers(), st.integers(min_value=-(10**80), max_value=10**80),
+                 st.sampled_from([2**63, -(2**63), 2**63 - 1, -(2**63) - 1, 10**200]))
+scalars = st.one_of(st.none(), st.booleans(), ints, floats, short_text, long_text())
+
+
+def containers(children):
+    return st.one_of(
+        st.lists(children, max_size=6),
+        st.dictionaries(st.one_of(short_text, long_text()), children, max_size=6),
+    )
+
+
+values = st.recursive(scalars, containers, max_leaves=40)
+
+
+@st.composite
+def at_column(draw):
+    """A value placed at some column with some allowance: as the value of a
+    key of chosen length, possibly followed by a sibling, possibly in a list."""
+    value = draw(values)
+    key = "k" * draw(st.integers(min_value=0, max_value=210))
+    shaped = {key: value}
+    if draw(st.booleans()):
+        shaped["~"] = draw(scalars)
+    if draw(st.booleans()):
+        shaped = [shaped] * draw(st.integers(min_value=1, max_value=2))
+    return shaped
+
+
+@st.composite
+def near_edge(draw):
+    """Containers and texts whose one-line literal is just under, at or just
+    over the room they get."""
+    target = 200 - draw(st.integers(min_value=0, max_value=60)) + draw(st.integers(min_value=-3, max_value=3))
+    kind = draw(st.sampled_from(["list", "dict", "text", "spaced"]))
+    if kind == "list":
+        count = max(1, target // 5)
+        items = [draw(st.integers(min_value=100, max_value=999)) for _ in range(count)]
+        return items
+    if kind == "dict":
+        return {"k%03d" % i: i for i in range(max(1, target // 12))}
+    if kind == "text":
+        return "x" * max(0, target - 2)
+    return ("ab " * target)[: max(0, target - 2)]
+
+
+CASES = settings(max_examples=1500, deadline=None, suppress_health_check=list(HealthCheck))
+
+
+class TestAgainstPprint:
+    @CASES
+    @given(values)
+    def test_values(self, value):
+        assert hs._layout(value) == reference(value)
+
+    @CASES
+    @given(at_column())
+    def test_values_at_every_column(self, value):
+        assert hs._layout(value) == reference(value)
+
+    @CASES
+    @given(st.one_of(long_text(), st.text(chars, min_size=150, max_size=700)))
+    def test_texts_as_whole_result_and_nested(self, text):
+        for value in (text, [text], {"key": text, "z": 1}, [[text, text]], {"k" * 150: text}):
+            assert hs._layout(value) == reference(value)
+
+    @CASES
+    @given(near_edge(), st.integers(min_value=0, max_value=60))
+    def test_edge_of_the_page(self, value, column):
+        for shaped in (value, {"k" * column: value}, [[value]], {"k" * column: [value, 1]}):
+            assert hs._layout(shaped) == reference(shaped)
+
+    @settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+    @given(values)
+    def test_write_result_matches_pprint(self, value):
+        out, error = written(value)
+        assert error is None
+        assert out == reference(value)
+
+
+class TestRules:
+    def test_one_line_when_it_fits_one_entry_per_line_otherwise(self):
+        assert hs._layout({"b": 1, "a": 2}) == "{'a': 2, 'b': 1}\n"
+        big = {"k%02d" % i: "v" * 10 for i in range(12)}
+        lines = hs._layout(big).splitlines()
+        assert len(lines) == 12 and lines[0].startswith("{'k00'") and lines[1].startswith(" 'k01'")
+
+    def test_whole_result_text_in_parentheses_nested_text_without(self):
+        text = "word " * 60
+        assert hs._layout(text) == reference(text)
+        assert hs._layout(text).startswith("('word")
+        assert hs._layout([text]).startswith("['word")
+        solid = "x" * 500
+        assert hs._layout(solid) == repr(solid) + "\n"
+
+    def test_literals(self):
+        cases = [None, True, False, -0.0, float("inf"), float("-inf"), float("nan"), 1e16, 1e-05, 0.1,
+                 2.5, 10**30, -(10**30), "FILTER_NOT_FOUND", "it's", "it's \"x\"", "a\\b\t\n\r\x01\x7f\x85\u2028",
+                 "\U0001f600\ud800", [], {}, [[]], [{}]]
+        for value in cases:
+            assert hs._layout(value) == reference(value)
+
+    def test_empty_containers_and_scalars_at_any_column(self):
+        for column in (0, 150, 197, 198, 199, 200, 201, 260):
+            for inner in ([], {}, "", 12345678901234567890, True, None, 1.5e-300):
+                value = {"k" * column: [inner, inner]}
+                assert hs._layout(value) == reference(value)
+
+    def test_compound_result_prints_member_before_results(self):
+        value = [{"results": {"state": "up", "name": "gw1"}, "member": "gw1"}]
+        assert hs._layout(value) == "[{'member': 'gw1', 'results': {'name': 'gw1', 'state': 'up'}}]\n"
+
+    def test_literals_longer_than_an_output_chunk(self):
+        for text in ("x" * 100_000, "\u00e9\u20ac\U0001f600" * 40_000, "it's " * 30_000, "a\\b\n" * 30_000):
+            for value in (text, [text, text], {"k": text}):
+                assert written(value) == (reference(value), None)
+
+    def test_chunk_boundaries_between_wide_characters(self):
+        value = ["\u00e9\u20ac\U0001f600 %d " % i * 30 for i in range(3000)]
+        assert written(value) == (reference(value), None)
+
+    def test_shared_but_not_cyclic_values(self):
+        inner = ["x" * 90, "y" * 90]
+        value = {"a": inner, "b": inner, "c": [inner, inner]}
+        assert hs._layout(value) == reference(value)
+
+
+def nested(depth, leaf="x" * 40, kind="list"):
+    value = leaf
+    for level in range(depth):
+        value = [value, level] if kind == "list" else {"k": value, "n": level}
+    return value
+
+
+class TestDepth:
+    @pytest.mark.parametrize("kind", ["list", "dict"])
+    def test_deep_values_match_pprint_with_room(self, kind):
+        value = nested(900, kind=kind)
+        limit = sys.getrecursionlimit()
+        sys.setrecursionlimit(10000)
+        try:
+            expected = reference(value)
+        finally:
+            sys.setrecursionlimit(limit)
+        assert hs._layout(value) == expected
+
+    def test_write_result_behaves_as_pprint_around_its_recursion_limit(self):
+        limit = sys.getrecursionlimit()
+        sys.setrecursionlimit(400)
+        try:
+            # A subclass is always left to pprint, from the same stack depth.
+            subclass = type("Sub", (pprint.PrettyPrinter,), {})
+            outcomes = set()
+            for depth in range(60, 140, 3):
+                value = nested(depth)
+                out, error = written(value)
+                expected_out, expected_error = written(value, subclass(width=200))
+                assert out == expected_out
+                assert type(error) is type(expected_error)
+                outcomes.add(type(error))
+            assert outcomes == {type(None), RecursionError}
+        finally:
+            sys.setrecursionlimit(limit)
+
+    def test_very_deep_values_do_not_exhaust_the_stack(self):
+        value = 1
+        for _ in range(200_000):
+            value = [value]
+        assert hs._layout(value) == "[" * 200_000 + "1" + "]" * 200_000 + "\n"
+        out, error = written(value)
+        assert isinstance(error, RecursionError)
+
+
+class Loud(dict):
+    def __repr__(self):
+        return "Loud()"
+
+
+class PlainList(list):
+    pass
+
+
+class TestLeftToPprint:
+    @pytest.mark.parametrize("make", [
+        lambda: Loud(a=1),
+        lambda: PlainList(["x" * 150, "y" * 150]),
+        lambda: {1: "a", "b": 2},
+        lambda: {"k": (1, 2)},
+        lambda: [b"bytes"],
+        lambda: {"k": {1, 2}},
+    ], ids=["dict-subclass-repr", "list-subclass", "int-key", "tuple", "bytes", "set"])
+    def test_uncovered_values_give_pprints_output(self, make):
+        value = make()
+        assert hs._layout(value) is None
+        assert written(value) == (reference(value), None)
+
+    def test_container_holding_itself(self):
+        value = ["x" * 150]
+        value.append(value)
+        assert hs._layout(value) is None
+        out, error = written(value)
+        # pprint names the object's id; only the shape can be compared.
+        assert error is None and out.count("<Recursion on list with id=%d>" % id(value)) == 1
+
+    def test_int_too_long_to_write_raises_as_pprint_does(self):
+        value = {"n": 10**5000}
+        out, error = written(value)
+        expected_out, expected_error = printed_by_pprint(value)
+        assert (out, type(error)) == (expected_out, type(expected_error)) == ("", ValueError)
+
+    @pytest.mark.parametrize("printer", [
+        lambda: pprint.PrettyPrinter(width=80),
+        lambda: pprint.PrettyPrinter(width=200, indent=2),
+        lambda: pprint.PrettyPrinter(width=200, sort_dicts=False),
+        lambda: pprint.PrettyPrinter(width=200, compact=True),
+        lambda: pprint.PrettyPrinter(width=200, depth=2),
+        lambda: pprint.PrettyPrinter(width=200, underscore_numbers=True),
+        lambda: type("Sub", (pprint.PrettyPrinter,), {})(width=200),
+    ], ids=["width", "indent", "unsorted", "compact", "depth", "underscores", "subclass"])
+    def test_changed_printer_is_used_as_it_is(self, printer):
+        value = {"b": [10**6] * 30, "a": {"c": {"d": [1, 2, 3]}}, "s": "w " * 150}
+        pp = printer()
+        stream = io.StringIO()
+        pp._stream = stream
+        pp.pprint(value)
+        assert written(value, printer()) == (stream.getvalue(), None)
+
+    def test_patched_pprint_method_is_called(self):
+        pp = pprint.PrettyPrinter(width=200)
+        with mock.patch.object(pp, "pprint") as patched, mock.patch.object(hs, "pp", pp):
+            hs._write_result({"a": 1})
+        patched.assert_called_once_with({"a": 1})
+
+    def test_pp_is_looked_up_at_call_time_and_its_stream_used(self):
+        stream = io.StringIO()
+        with mock.patch.object(hs, "pp", pprint.PrettyPrinter(width=200, stream=stream)):
+            hs._write_result(["a", 1])
+        assert stream.getvalue() == "['a', 1]\n"
+
+
+class RecordingStream:
+    def __init__(self, on_write=None):
+        self.chunks = []
+        self.on_write = on_write
+
+    def write(self, text):
+        self.chunks.append(text)
+        if self.on_write:
+            self.on_write()
+
+
+class TestOutputAndResources:
+    def test_large_results_go_out_in_few_large_writes(self):
+        value = [{"name": "gw-%05d" % i, "ip": "10.0.%d.%d" % (i // 256, i % 256), "up": i % 3 == 0,
+                  "tags": ["t%d" % j for j in range(i % 7)]} for i in range(20000)]
+        stream = RecordingStream()
+        with mock.patch.object(hs, "pp", pprint.PrettyPrinter(width=200, stream=stream)):
+            hs._write_result(value)
+        text = "".join(stream.chunks)
+        assert text == reference(value)
+        assert len(stream.chunks) <= len(text) // (32 * 1024) + 2
+        assert min(len(chunk) for chunk in stream.chunks[:-1]) > 16 * 1024
+
+    def test_stream_that_mutates_the_result_does_not_crash(self):
+        value = [["x" * 50] * 5 for _ in range(5000)]
+        stream = RecordingStream(on_write=lambda: value.clear())
+        with mock.patch.object(hs, "pp", pprint.PrettyPrinter(width=200, stream=stream)):
+            with pytest.raises(RuntimeError, match="result changed"):
+                hs._write_result(value)
+
+    def test_no_references_or_memory_kept(self):
+        leaf = "shared-" + "z" * 300
+        value = {"a": [leaf, 1.5, 10**40], "b": {"c": leaf}, "d": [leaf] * 3}
+        counts = [sys.getrefcount(obj) for obj in (value, leaf, value["a"], value["b"])]
+        for _ in range(200):
+            hs._layout(value)
+            written(value)
+        gc.collect()
+        tracemalloc.start()
+        for _ in range(50):
+            hs._layout(value)
+        gc.collect()
+        before, _ = tracemalloc.get_traced_memory()
+        for _ in range(500):
+            hs._layout(value)
+        gc.collect()
+        after, _ = tracemalloc.get_traced_memory()
+        tracemalloc.stop()
+        assert [sys.getrefcount(obj) for obj in (value, leaf, value["a"], value["b"])] == counts
+        assert after - before < 10_000
