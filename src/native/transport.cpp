@@ -9,6 +9,7 @@
 
 #include "module_globals.hpp"
 #include "module_state.hpp"
+#include "python_support.hpp"
 
 namespace harborsweep {
 namespace {
@@ -17,7 +18,7 @@ namespace {
 // build_connection_pool_key_attributes and, for unverified HTTPS, adds the
 // shared context to the pool key so urllib3 uses it as it is.
 PyObject *pool_key_attributes(PyObject *self, PyObject *args, PyObject *kwargs) {
-    try {
+    return run_guarded([&] {
         nb::handle base = PyTuple_GET_ITEM(self, 0), context = PyTuple_GET_ITEM(self, 1);
         nb::object method = base.attr("build_connection_pool_key_attributes");
         nb::object attributes = nb::steal(PyObject_Call(method.ptr(), args, kwargs));
@@ -27,11 +28,8 @@ PyObject *pool_key_attributes(PyObject *self, PyObject *args, PyObject *kwargs) 
         if (nb::str("https").equal(host.attr("get")("scheme")) &&
             nb::str("CERT_NONE").equal(pool.attr("get")("cert_reqs")))
             pool["ssl_context"] = context;
-        return attributes.release().ptr();
-    } catch (nb::python_error &error) {
-        error.restore();
-        return nullptr;
-    }
+        return attributes;
+    });
 }
 
 PyMethodDef kPoolKeyAttributes = {
