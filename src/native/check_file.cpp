@@ -4,26 +4,14 @@
 #include "check_file.hpp"
 
 #include "module_globals.hpp"
+#include "python_support.hpp"
 
 namespace harborsweep {
-
-// Closing must not mask the parse error that is already on its way out.
-static void close_after_failure(nb::handle file) {
-    nb::object closed = nb::steal(PyObject_CallMethod(file.ptr(), "close", nullptr));
-    if (!closed.is_valid())
-        PyErr_Clear();
-}
 
 nb::object read_check_file(nb::handle module, nb::handle path) {
     nb::object config = global(module, "configparser").attr("ConfigParser")();
     nb::object file = global(module, "open")(path);
-    try {
-        config.attr("read_file")(file);
-    } catch (nb::python_error &) {
-        close_after_failure(file);
-        throw;
-    }
-    file.attr("close")();
+    use_then_close(file, [&] { return config.attr("read_file")(file); });
     return config;
 }
 
@@ -36,13 +24,9 @@ static nb::object split_filter_path(nb::handle config) {
 }
 
 nb::object read_filter_path(nb::handle config) {
-    try {
-        return split_filter_path(config);
-    } catch (nb::python_error &error) {
-        if (!error.matches(PyExc_Exception))
-            throw;
-    }
-    return nb::list();
+    nb::object steps = nb::list();
+    ran_without_exception([&] { steps = split_filter_path(config); });
+    return steps;
 }
 
 nb::object output_reference(nb::handle value) {

@@ -67,12 +67,9 @@ RunSettings settle(nb::handle module, nb::handle options) {
 // is left out; the check still runs.
 void print_description(nb::handle module, nb::handle filepath) {
     nb::object config = read_check_file(module, filepath);
-    try {
+    ran_without_exception([&] {
         global(module, "print")(config.attr("get")("default", "description"));
-    } catch (nb::python_error &error) {
-        if (!error.matches(PyExc_Exception))
-            throw;
-    }
+    });
 }
 
 void run_check(nb::handle module, const RunSettings &run, nb::handle filepath) {

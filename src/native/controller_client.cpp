@@ -5,6 +5,7 @@
 #include "controller_client.hpp"
 
 #include "module_globals.hpp"
+#include "python_support.hpp"
 #include "transport.hpp"
 
 namespace harborsweep {
@@ -44,12 +45,9 @@ nb::object get_quorvane_cid(nb::handle module, nb::handle controller_ip,
     login["username"] = username;
     login["password"] = password;
     nb::object response = post(module, url, login);
-    try {
-        return session_id(response);
-    } catch (nb::python_error &error) {
-        if (!error.matches(PyExc_Exception))
-            throw;
-    }
+    nb::object cid;
+    if (ran_without_exception([&] { cid = session_id(response); }))
+        return cid;
     // A refused login is a failed run: exit status 1, with no traceback.
     global(module, "print")("Login failed");
     global(module, "sys").attr("exit")(1);

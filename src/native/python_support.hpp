@@ -17,6 +17,39 @@ inline bool truthy(nb::handle value) {
     return result != 0;
 }
 
+// Runs `body`, dropping an error of the Exception family that it raises;
+// returns whether it completed. Interrupts and exits are not in that family
+// and pass on.
+template <typename Body>
+bool ran_without_exception(Body &&body) {
+    try {
+        body();
+        return true;
+    } catch (nb::python_error &error) {
+        if (!error.matches(PyExc_Exception))
+            throw;
+    }
+    return false;
+}
+
+// Runs `body` with `resource` open, then calls its close(). When `body`
+// fails the resource is still closed, and a failure of that close must not
+// mask the error already on its way out.
+template <typename Body>
+nb::object use_then_close(nb::handle resource, Body &&body) {
+    nb::object result;
+    try {
+        result = body();
+    } catch (nb::python_error &) {
+        nb::object closed = nb::steal(PyObject_CallMethod(resource.ptr(), "close", nullptr));
+        if (!closed.is_valid())
+            PyErr_Clear();
+        throw;
+    }
+    resource.attr("close")();
+    return result;
+}
+
 // Runs an operation's body for the interpreter: its result as a new
 // reference, or nullptr with the Python error set. Only errors that are
 // already Python errors and memory exhaustion are translated; SystemExit and

@@ -79,27 +79,16 @@ nb::handle adapter_class(nb::handle module, nb::handle requests) {
     return state.adapter_class;
 }
 
-void close_after_failure(nb::handle session) {
-    nb::object closed = nb::steal(PyObject_CallMethod(session.ptr(), "close", nullptr));
-    if (!closed.is_valid())
-        PyErr_Clear();
-}
-
 nb::object post_in_session(nb::handle requests, nb::handle adapter,
                            nb::handle url, nb::handle fields) {
     nb::object session = requests.attr("sessions").attr("Session")();
-    try {
+    return use_then_close(session, [&] {
         session.attr("mount")("https://", adapter());
-        nb::object response = session.attr("request")(
+        return session.attr("request")(
             nb::arg("method") = "post", nb::arg("url") = url,
             nb::arg("data") = fields, nb::arg("json") = nb::none(),
             nb::arg("verify") = false);
-        session.attr("close")();
-        return response;
-    } catch (nb::python_error &) {
-        close_after_failure(session);
-        throw;
-    }
+    });
 }
 
 }  // namespace
