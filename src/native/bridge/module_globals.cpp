@@ -1,6 +1,6 @@
 // Late-bound names: module globals first, then the builtins of the running
 // frame (or of the interpreter when no Python frame is running).
-#include "module_globals.hpp"
+#include "bridge/module_globals.hpp"
 
 namespace harborsweep {
 

@@ -1,6 +1,6 @@
 // Per-module state. The slots hold strong references that the module owns;
 // this file is the only place that releases them.
-#include "module_state.hpp"
+#include "bridge/module_state.hpp"
 
 namespace harborsweep {
 

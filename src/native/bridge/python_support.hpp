@@ -17,6 +17,14 @@ inline bool truthy(nb::handle value) {
     return result != 0;
 }
 
+// The interpreter's repr() of `value`: the literal it writes for it.
+inline nb::object literal_of(nb::handle value) {
+    nb::object text = nb::steal(PyObject_Repr(value.ptr()));
+    if (!text.is_valid())
+        nb::raise_python_error();
+    return text;
+}
+
 // Runs `body`, dropping an error of the Exception family that it raises;
 // returns whether it completed. Interrupts and exits are not in that family
 // and pass on.

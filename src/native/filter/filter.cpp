@@ -2,7 +2,7 @@
 // answer: a step picks members out of an object, maps over an array, or keeps
 // several members side by side. Steps run one after another, so the depth of
 // the data never turns into recursion here.
-#include "filter.hpp"
+#include "filter/filter.hpp"
 
 #include <vector>
 

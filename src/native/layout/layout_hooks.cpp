@@ -2,13 +2,13 @@
 // a value (its layout and the line end), or None when the engine leaves the
 // value to pprint; `_write_result(value)` is what `main` does with a result.
 // Neither is part of the module's interface.
-#include "layout_hooks.hpp"
+#include "layout/layout_hooks.hpp"
 
-#include "layout_plan.hpp"
-#include "layout_writer.hpp"
-#include "operations.hpp"
-#include "python_support.hpp"
-#include "result_writer.hpp"
+#include "layout/layout_plan.hpp"
+#include "layout/layout_writer.hpp"
+#include "bridge/module_functions.hpp"
+#include "bridge/python_support.hpp"
+#include "layout/result_writer.hpp"
 
 namespace harborsweep {
 namespace {

@@ -2,14 +2,14 @@
 // depth can exhaust the C stack. It runs no Python code and creates no object
 // that the garbage collector tracks, so nothing can change the value while it
 // runs: the containers on its path are held, their items only borrowed.
-#include "layout_plan.hpp"
+#include "layout/layout_plan.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
-#include "literals.hpp"
-#include "text_literal.hpp"
+#include "layout/literals.hpp"
+#include "layout/text_literal.hpp"
 
 namespace harborsweep {
 namespace {

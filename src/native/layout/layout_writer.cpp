@@ -3,11 +3,12 @@
 // its items one column in. Like the plan, it walks an explicit stack, and it
 // holds strong references to whatever it is writing: a flush calls the
 // stream's write(), which may run any Python code.
-#include "layout_writer.hpp"
+#include "layout/layout_writer.hpp"
 
-#include "literals.hpp"
-#include "text_layout.hpp"
-#include "text_literal.hpp"
+#include "bridge/python_support.hpp"
+#include "layout/literals.hpp"
+#include "layout/text_layout.hpp"
+#include "layout/text_literal.hpp"
 
 namespace harborsweep {
 namespace {

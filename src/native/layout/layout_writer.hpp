@@ -5,8 +5,8 @@
 
 #include <nanobind/nanobind.h>
 
-#include "layout_plan.hpp"
-#include "output_sink.hpp"
+#include "layout/layout_plan.hpp"
+#include "layout/output_sink.hpp"
 
 namespace nb = nanobind;
 

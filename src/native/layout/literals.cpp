@@ -2,12 +2,13 @@
 // digits (an int's repr is its plain decimal form); larger ones, floats and
 // texts go through the interpreter's own formatting, so the digits, the
 // shortest-float rules and the text escapes are the running Python's.
-#include "literals.hpp"
+#include "layout/literals.hpp"
 
 #include <charconv>
 #include <cstring>
 
-#include "text_literal.hpp"
+#include "bridge/python_support.hpp"
+#include "layout/text_literal.hpp"
 
 namespace harborsweep {
 namespace {
@@ -58,13 +59,6 @@ ValueKind kind_of(nb::handle value) {
     if (object == Py_None)
         return ValueKind::none;
     return ValueKind::other;
-}
-
-nb::object literal_of(nb::handle value) {
-    nb::object text = nb::steal(PyObject_Repr(value.ptr()));
-    if (!text.is_valid())
-        nb::raise_python_error();
-    return text;
 }
 
 bool scalar_literal_length(nb::handle value, ValueKind kind, std::uint64_t &length) {

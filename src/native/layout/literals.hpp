@@ -6,7 +6,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "output_sink.hpp"
+#include "layout/output_sink.hpp"
 
 namespace nb = nanobind;
 
@@ -24,8 +24,5 @@ bool scalar_literal_length(nb::handle value, ValueKind kind, std::uint64_t &leng
 
 // Writes the one-line literal of a None, bool, int, float or str.
 void write_literal(OutputSink &sink, nb::handle value, ValueKind kind);
-
-// The interpreter's repr() of `value`, as a new reference.
-nb::object literal_of(nb::handle value);
 
 }  // namespace harborsweep

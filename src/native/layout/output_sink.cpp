@@ -2,7 +2,7 @@
 // one chunk, so a short result costs little memory. Pieces are whole UTF-8
 // characters (repr() escapes lone surrogates) and only ASCII pieces are ever
 // cut, so every chunk decodes.
-#include "output_sink.hpp"
+#include "layout/output_sink.hpp"
 
 #include <algorithm>
 

@@ -11,7 +11,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "raw_allocator.hpp"
+#include "layout/raw_allocator.hpp"
 
 namespace nb = nanobind;
 

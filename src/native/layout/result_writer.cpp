@@ -1,14 +1,14 @@
 // Writing results: natively when `pp` is the plain pretty printer that the
 // module creates and the result is made of plain JSON-like values, otherwise
 // through `pp.pprint` itself, so the output is the same either way.
-#include "result_writer.hpp"
+#include "layout/result_writer.hpp"
 
 #include <array>
 #include <string_view>
 
-#include "layout_plan.hpp"
-#include "layout_writer.hpp"
-#include "module_globals.hpp"
+#include "layout/layout_plan.hpp"
+#include "layout/layout_writer.hpp"
+#include "bridge/module_globals.hpp"
 
 namespace harborsweep {
 namespace {

@@ -7,10 +7,10 @@
 // A literal only grows as characters are added to its text, so a line that
 // fits gathers into one piece anyway: one greedy pass over the words does
 // both the line test and the word split.
-#include "text_layout.hpp"
+#include "layout/text_layout.hpp"
 
-#include "layout_plan.hpp"
-#include "text_literal.hpp"
+#include "layout/layout_plan.hpp"
+#include "layout/text_literal.hpp"
 
 namespace harborsweep {
 namespace {

@@ -2,12 +2,12 @@
 // width. Writing builds ASCII literals directly: for ASCII the escapes and
 // the printable range are the same in every Python version, and building
 // them here spares a str object per literal on large results.
-#include "text_literal.hpp"
+#include "layout/text_literal.hpp"
 
 #include <array>
 #include <cstring>
 
-#include "literals.hpp"
+#include "bridge/python_support.hpp"
 
 namespace harborsweep {
 namespace {

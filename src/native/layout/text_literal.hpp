@@ -7,7 +7,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "output_sink.hpp"
+#include "layout/output_sink.hpp"
 
 namespace nb = nanobind;
 

@@ -1,7 +1,7 @@
 // Argument binding: which TypeError a bad call gets is observable, so the
 // checks run in a fixed order: too many positional arguments, too few without
 // keywords, the first parameter still missing, then each keyword in turn.
-#include "argument_binding.hpp"
+#include "module/argument_binding.hpp"
 
 namespace harborsweep {
 

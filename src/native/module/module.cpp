@@ -6,9 +6,9 @@
 
 #include <nanobind/nanobind.h>
 
-#include "layout_hooks.hpp"
-#include "module_state.hpp"
-#include "operations.hpp"
+#include "layout/layout_hooks.hpp"
+#include "bridge/module_state.hpp"
+#include "module/operations.hpp"
 
 namespace nb = nanobind;
 

@@ -1,17 +1,18 @@
 // The module's five operations as the interpreter calls them: each entry
 // binds its arguments by position or by name, then runs the operation with
 // the module itself as its globals.
-#include "operations.hpp"
+#include "module/operations.hpp"
 
 #include <array>
 
-#include "argument_binding.hpp"
-#include "check_run.hpp"
-#include "command_line.hpp"
-#include "config_dir.hpp"
-#include "controller_client.hpp"
-#include "filter.hpp"
-#include "python_support.hpp"
+#include "module/argument_binding.hpp"
+#include "run/check_run.hpp"
+#include "run/command_line.hpp"
+#include "run/config_dir.hpp"
+#include "run/controller_client.hpp"
+#include "filter/filter.hpp"
+#include "bridge/module_functions.hpp"
+#include "bridge/python_support.hpp"
 
 namespace harborsweep {
 namespace {
@@ -101,17 +102,6 @@ PyMethodDef kOperations[] = {
 };
 
 }  // namespace
-
-void define_functions(nb::handle module, std::span<PyMethodDef> definitions) {
-    nb::object module_name = nb::borrow(module).attr("__name__");
-    for (PyMethodDef &definition : definitions) {
-        nb::object function = nb::steal(
-            PyCFunction_NewEx(&definition, module.ptr(), module_name.ptr()));
-        if (!function.is_valid())
-            nb::raise_python_error();
-        nb::setattr(module, definition.ml_name, function);
-    }
-}
 
 void define_operations(nb::handle module) { define_functions(module, kOperations); }
 

@@ -2,9 +2,9 @@
 // first; a reference back into the chain would log in and recurse until the
 // interpreter gives up, so it is refused before anything further is sent.
 // Files are compared by real path and named by their base name.
-#include "check_chain.hpp"
+#include "run/check_chain.hpp"
 
-#include "module_globals.hpp"
+#include "bridge/module_globals.hpp"
 
 namespace harborsweep {
 namespace {

@@ -1,10 +1,10 @@
 // Check files. The dialect is the standard configparser's, called through the
 // module globals; this file adds the two readings the tool gives values of
 // its own: the filter path and output references.
-#include "check_file.hpp"
+#include "run/check_file.hpp"
 
-#include "module_globals.hpp"
-#include "python_support.hpp"
+#include "bridge/module_globals.hpp"
+#include "bridge/python_support.hpp"
 
 namespace harborsweep {
 

@@ -3,12 +3,12 @@
 // check's filter path. A field holding an output reference makes a chained
 // run: the referenced check runs first (a nested call of the module's own
 // quorvane_api), then one request goes out per element of its result.
-#include "check_run.hpp"
+#include "run/check_run.hpp"
 
-#include "check_chain.hpp"
-#include "check_file.hpp"
-#include "controller_client.hpp"
-#include "module_globals.hpp"
+#include "run/check_chain.hpp"
+#include "run/check_file.hpp"
+#include "run/controller_client.hpp"
+#include "bridge/module_globals.hpp"
 
 namespace harborsweep {
 namespace {

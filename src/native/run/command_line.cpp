@@ -2,12 +2,12 @@
 // prompts use the builtin input and getpass, and every check file of the
 // configuration directory is run in the order the directory listing gives,
 // printing its description, its result and two empty lines.
-#include "command_line.hpp"
+#include "run/command_line.hpp"
 
-#include "check_file.hpp"
-#include "module_globals.hpp"
-#include "python_support.hpp"
-#include "result_writer.hpp"
+#include "run/check_file.hpp"
+#include "bridge/module_globals.hpp"
+#include "bridge/python_support.hpp"
+#include "layout/result_writer.hpp"
 
 namespace harborsweep {
 namespace {

@@ -1,10 +1,10 @@
 // The default configuration directory, worked out afresh on every call with
 // the module's own `os.path`, so the path is joined and tested exactly as the
 // platform's path rules have it (not made absolute, links not resolved).
-#include "config_dir.hpp"
+#include "run/config_dir.hpp"
 
-#include "module_globals.hpp"
-#include "python_support.hpp"
+#include "bridge/module_globals.hpp"
+#include "bridge/python_support.hpp"
 
 namespace harborsweep {
 

@@ -2,11 +2,11 @@
 // endpoint, certificate unverified, sent by the transport. The answer is decoded
 // as JSON whatever its status; the login answer is the only one whose
 // decoding failure is caught.
-#include "controller_client.hpp"
+#include "run/controller_client.hpp"
 
-#include "module_globals.hpp"
-#include "python_support.hpp"
-#include "transport.hpp"
+#include "bridge/module_globals.hpp"
+#include "bridge/python_support.hpp"
+#include "run/transport.hpp"
 
 namespace harborsweep {
 

@@ -5,11 +5,11 @@
 // `requests.post` does (same body, headers, proxies from the environment, no
 // cookies kept, a new connection), whose HTTPS adapter hands urllib3 one
 // no-verification context made on first use and kept by the module.
-#include "transport.hpp"
+#include "run/transport.hpp"
 
-#include "module_globals.hpp"
-#include "module_state.hpp"
-#include "python_support.hpp"
+#include "bridge/module_globals.hpp"
+#include "bridge/module_state.hpp"
+#include "bridge/python_support.hpp"
 
 namespace harborsweep {
 namespace {

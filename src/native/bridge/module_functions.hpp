@@ -1,0 +1,17 @@
+// Functions of the module: C entries defined as module attributes, bound to
+// the module object so that each call receives it as its globals.
+#pragma once
+
+#include <span>
+
+#include <nanobind/nanobind.h>
+
+namespace nb = nanobind;
+
+namespace harborsweep {
+
+// Defines each of `definitions` as a function of `module`, in order; the
+// definitions must outlive the module.
+void define_functions(nb::handle module, std::span<PyMethodDef> definitions);
+
+}  // namespace harborsweep
