@@ -8,8 +8,8 @@ namespace harborsweep {
 void define_functions(nb::handle module, std::span<PyMethodDef> definitions) {
     nb::object module_name = nb::borrow(module).attr("__name__");
     for (PyMethodDef &definition : definitions) {
-        nb::object function = nb::steal(
-            PyCFunction_NewEx(&definition, module.ptr(), module_name.ptr()));
+        nb::object function =
+            nb::steal(PyCFunction_NewEx(&definition, module.ptr(), module_name.ptr()));
         if (!function.is_valid())
             nb::raise_python_error();
         nb::setattr(module, definition.ml_name, function);

@@ -67,7 +67,8 @@ std::vector<Step> parse_path(nb::handle filters, Evaluation &eval) {
     if (!PyList_Check(filters.ptr()) && !PyTuple_Check(filters.ptr())) {
         PyErr_Format(PyExc_TypeError,
                      "filter_results() expects filters to be a list or tuple "
-                     "of str, not '%.200s'", Py_TYPE(filters.ptr())->tp_name);
+                     "of str, not '%.200s'",
+                     Py_TYPE(filters.ptr())->tp_name);
         nb::raise_python_error();
     }
     nb::object items = nb::steal(PySequence_Tuple(filters.ptr()));
@@ -79,7 +80,8 @@ std::vector<Step> parse_path(nb::handle filters, Evaluation &eval) {
         if (!PyUnicode_Check(text)) {
             PyErr_Format(PyExc_TypeError,
                          "filter_results() expects every filter step to be a "
-                         "str, not '%.200s' (step %zd)", Py_TYPE(text)->tp_name, i);
+                         "str, not '%.200s' (step %zd)",
+                         Py_TYPE(text)->tp_name, i);
             nb::raise_python_error();
         }
         path.push_back(parse_step(text));
@@ -91,8 +93,7 @@ std::vector<Step> parse_path(nb::handle filters, Evaluation &eval) {
 // Member `key` of `value`, as value[key] reads it. When the member is missing
 // and `tolerate_missing` is set, returns the not-found marker instead of the
 // KeyError; every other failure propagates.
-nb::object member(nb::handle value, nb::handle key, bool tolerate_missing,
-                  Evaluation &eval) {
+nb::object member(nb::handle value, nb::handle key, bool tolerate_missing, Evaluation &eval) {
     eval.tick();
     nb::handle marker = eval.marker;
     PyObject *found;

@@ -4,10 +4,10 @@
 // Neither is part of the module's interface.
 #include "layout/layout_hooks.hpp"
 
-#include "layout/layout_plan.hpp"
-#include "layout/layout_writer.hpp"
 #include "bridge/module_functions.hpp"
 #include "bridge/python_support.hpp"
+#include "layout/layout_plan.hpp"
+#include "layout/layout_writer.hpp"
 #include "layout/result_writer.hpp"
 
 namespace harborsweep {

@@ -57,7 +57,8 @@ private:
 
     LayoutPlan &plan_;
     std::vector<PlanFrame, RawAllocator<PlanFrame>> stack_;
-    std::vector<nb::handle, RawAllocator<nb::handle>> values_;  // of the dicts on the path, in key order
+    std::vector<nb::handle, RawAllocator<nb::handle>>
+        values_;  // of the dicts on the path, in key order
     std::vector<nb::handle, RawAllocator<nb::handle>> entries_;  // one dict's keys and values
     std::unordered_set<PyObject *> open_;  // containers on the path
 };
@@ -136,8 +137,10 @@ bool Planner::open_container(nb::handle container, bool is_dict, Py_ssize_t size
     std::size_t slot = plan_.widths.size();
     plan_.widths.push_back(0);
     // Brackets and the ", " between items.
-    std::uint64_t frame_length = std::min<std::uint64_t>(2 + 2 * (static_cast<std::uint64_t>(size) - 1), kLengthCap);
-    stack_.push_back(PlanFrame{nb::borrow(container), is_dict, size, 0, values_.size(), slot, frame_length});
+    std::uint64_t frame_length =
+        std::min<std::uint64_t>(2 + 2 * (static_cast<std::uint64_t>(size) - 1), kLengthCap);
+    stack_.push_back(
+        PlanFrame{nb::borrow(container), is_dict, size, 0, values_.size(), slot, frame_length});
     plan_.depth = std::max(plan_.depth, stack_.size());
     return !is_dict || open_dict(stack_.back());
 }
@@ -210,8 +213,6 @@ void collect_entries(nb::handle dict, ObjectStack &entries) {
     }
 }
 
-bool plan_layout(nb::handle value, LayoutPlan &plan) {
-    return Planner(plan).run(value);
-}
+bool plan_layout(nb::handle value, LayoutPlan &plan) { return Planner(plan).run(value); }
 
 }  // namespace harborsweep

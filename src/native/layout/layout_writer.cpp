@@ -43,7 +43,8 @@ public:
 
 private:
     void step();
-    void place(nb::handle value, std::int64_t indent, std::int64_t allowance, bool flat, bool whole);
+    void place(nb::handle value, std::int64_t indent, std::int64_t allowance, bool flat,
+               bool whole);
     void open(nb::handle container, bool is_dict, Py_ssize_t size, std::int64_t indent,
               std::int64_t allowance, bool flat);
     void push_entries(nb::handle dict, Py_ssize_t size);
@@ -95,8 +96,8 @@ void LayoutWriter::step() {
     place(item, indent, allowance, flat, false);  // may grow the stack
 }
 
-void LayoutWriter::place(nb::handle value, std::int64_t indent, std::int64_t allowance,
-                         bool flat, bool whole) {
+void LayoutWriter::place(nb::handle value, std::int64_t indent, std::int64_t allowance, bool flat,
+                         bool whole) {
     ValueKind kind = kind_of(value);
     switch (kind) {
     case ValueKind::list:

@@ -30,8 +30,8 @@ bool small_int_digits(nb::handle value, char (&digits)[24], std::size_t &size) {
 struct FloatDigits {
     char *text;
     explicit FloatDigits(nb::handle value)
-        : text(PyOS_double_to_string(PyFloat_AS_DOUBLE(value.ptr()), 'r', 0,
-                                     Py_DTSF_ADD_DOT_0, nullptr)) {
+        : text(PyOS_double_to_string(PyFloat_AS_DOUBLE(value.ptr()), 'r', 0, Py_DTSF_ADD_DOT_0,
+                                     nullptr)) {
         if (!text)
             nb::raise_python_error();
     }

@@ -9,7 +9,8 @@
 namespace harborsweep {
 
 void OutputSink::line_break(std::size_t indent) {
-    static constexpr char kSpaces[] = "\n                                                                ";
+    static constexpr char kSpaces[] =
+        "\n                                                                ";
     std::size_t pending = indent + 1;
     std::size_t offset = 0;
     while (pending) {
@@ -48,7 +49,8 @@ void OutputSink::literal(nb::handle text) {
 // goes out in chunk-sized parts.
 void OutputSink::spill(std::string_view piece) {
     if (buffer_.size() < kChunkSize) {
-        std::size_t wanted = std::max({buffer_.size() * 2, used_ + piece.size(), std::size_t{4096}});
+        std::size_t wanted =
+            std::max({buffer_.size() * 2, used_ + piece.size(), std::size_t{4096}});
         buffer_.resize(std::min(wanted, kChunkSize));
     }
     while (piece.size() > buffer_.size() - used_) {
@@ -70,8 +72,8 @@ void OutputSink::flush() {
     // A long layout stays interruptible, as the stdlib's is between writes.
     if (PyErr_CheckSignals() < 0)
         nb::raise_python_error();
-    nb::object chunk = nb::steal(PyUnicode_DecodeUTF8(
-        buffer_.data(), static_cast<Py_ssize_t>(used_), "strict"));
+    nb::object chunk =
+        nb::steal(PyUnicode_DecodeUTF8(buffer_.data(), static_cast<Py_ssize_t>(used_), "strict"));
     if (!chunk.is_valid())
         nb::raise_python_error();
     used_ = 0;

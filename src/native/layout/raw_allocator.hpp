@@ -29,7 +29,9 @@ struct RawAllocator {
     void deallocate(T *memory, std::size_t) noexcept { PyMem_RawFree(memory); }
 
     template <typename U>
-    bool operator==(const RawAllocator<U> &) const noexcept { return true; }
+    bool operator==(const RawAllocator<U> &) const noexcept {
+        return true;
+    }
 };
 
 }  // namespace harborsweep

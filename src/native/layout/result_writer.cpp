@@ -6,9 +6,9 @@
 #include <array>
 #include <string_view>
 
+#include "bridge/module_globals.hpp"
 #include "layout/layout_plan.hpp"
 #include "layout/layout_writer.hpp"
-#include "bridge/module_globals.hpp"
 
 namespace harborsweep {
 namespace {
@@ -16,8 +16,9 @@ namespace {
 // What a PrettyPrinter instance holds in its __dict__; anything else (such
 // as a patched pprint method) is a caller's change and goes through pprint.
 constexpr std::array<std::string_view, 9> kPrinterAttributes{
-    "_depth", "_indent_per_level", "_width", "_stream", "_compact",
-    "_sort_dicts", "_underscore_numbers", "_readable", "_recursive"};
+    "_depth",      "_indent_per_level",   "_width",    "_stream",    "_compact",
+    "_sort_dicts", "_underscore_numbers", "_readable", "_recursive",
+};
 
 bool known_attribute(nb::handle name) {
     if (!PyUnicode_CheckExact(name.ptr()))

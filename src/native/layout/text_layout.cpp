@@ -123,7 +123,8 @@ void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int
     // A literal is at least two quotes longer than its text: only measure it
     // when it may fit.
     std::int64_t room = kPageWidth - indent - allowance;
-    if (size == 0 || (size + 2 <= room && static_cast<std::int64_t>(text_literal_length(text)) <= room)) {
+    if (size == 0 ||
+        (size + 2 <= room && static_cast<std::int64_t>(text_literal_length(text)) <= room)) {
         write_text_literal(sink, text);
         return;
     }

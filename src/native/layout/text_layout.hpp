@@ -17,7 +17,7 @@ namespace harborsweep {
 // characters still to follow on its last line. `whole_result` when the text
 // is the entire value being laid out: its pieces are then enclosed in
 // parentheses.
-void write_text(OutputSink &sink, nb::handle text, std::int64_t indent,
-                std::int64_t allowance, bool whole_result);
+void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int64_t allowance,
+                bool whole_result);
 
 }  // namespace harborsweep

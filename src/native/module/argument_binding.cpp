@@ -5,20 +5,16 @@
 
 namespace harborsweep {
 
-static Py_ssize_t parameter_index(std::span<const char *const> names,
-                                  PyObject *keyword) {
+static Py_ssize_t parameter_index(std::span<const char *const> names, PyObject *keyword) {
     for (size_t i = 0; i < names.size(); ++i)
         if (PyUnicode_CompareWithASCIIString(keyword, names[i]) == 0)
             return static_cast<Py_ssize_t>(i);
     return -1;
 }
 
-static bool wrong_count(const char *operation, size_t expected,
-                        Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError,
-                 "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 operation, "exactly", static_cast<Py_ssize_t>(expected), "s",
-                 given);
+static bool wrong_count(const char *operation, size_t expected, Py_ssize_t given) {
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 operation, "exactly", static_cast<Py_ssize_t>(expected), "s", given);
     return false;
 }
 
@@ -45,14 +41,12 @@ bool bind_arguments(const char *operation, std::span<const char *const> names,
         PyObject *keyword = PyTuple_GET_ITEM(kwnames, k);
         Py_ssize_t i = parameter_index(names, keyword);
         if (i < 0) {
-            PyErr_Format(PyExc_TypeError,
-                         "%s() got an unexpected keyword argument '%U'",
-                         operation, keyword);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", operation,
+                         keyword);
             return false;
         }
         if (i < nargs) {
-            PyErr_Format(PyExc_TypeError,
-                         "%s() got multiple values for keyword argument '%U'",
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
                          operation, keyword);
             return false;
         }
@@ -60,16 +54,13 @@ bool bind_arguments(const char *operation, std::span<const char *const> names,
     return true;
 }
 
-bool refuse_arguments(const char *operation, Py_ssize_t nargs,
-                      PyObject *kwnames) {
+bool refuse_arguments(const char *operation, Py_ssize_t nargs, PyObject *kwnames) {
     if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
-        PyErr_Format(PyExc_TypeError, "%.200s() takes no keyword arguments",
-                     operation);
+        PyErr_Format(PyExc_TypeError, "%.200s() takes no keyword arguments", operation);
         return false;
     }
     if (nargs > 0) {
-        PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments (%zd given)",
-                     operation, nargs);
+        PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments (%zd given)", operation, nargs);
         return false;
     }
     return true;

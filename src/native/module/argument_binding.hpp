@@ -17,7 +17,6 @@ bool bind_arguments(const char *operation, std::span<const char *const> names,
 
 // For operations without parameters: true when the call has no arguments,
 // otherwise false with TypeError set.
-bool refuse_arguments(const char *operation, Py_ssize_t nargs,
-                      PyObject *kwnames);
+bool refuse_arguments(const char *operation, Py_ssize_t nargs, PyObject *kwnames);
 
 }  // namespace harborsweep

@@ -6,8 +6,8 @@
 
 #include <nanobind/nanobind.h>
 
-#include "layout/layout_hooks.hpp"
 #include "bridge/module_state.hpp"
+#include "layout/layout_hooks.hpp"
 #include "module/operations.hpp"
 
 namespace nb = nanobind;
@@ -15,7 +15,8 @@ namespace nb = nanobind;
 namespace {
 
 constexpr std::array<const char *, 7> kBoundModules{
-    "argparse", "configparser", "getpass", "os", "pprint", "sys", "requests"};
+    "argparse", "configparser", "getpass", "os", "pprint", "sys", "requests",
+};
 
 void start_up(nb::handle module) {
     for (const char *name : kBoundModules)
@@ -68,6 +69,4 @@ PyModuleDef kModule = {
 
 }  // namespace
 
-extern "C" NB_EXPORT PyObject *PyInit_harborsweep() {
-    return PyModuleDef_Init(&kModule);
-}
+extern "C" NB_EXPORT PyObject *PyInit_harborsweep() { return PyModuleDef_Init(&kModule); }

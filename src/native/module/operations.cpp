@@ -5,66 +5,61 @@
 
 #include <array>
 
+#include "bridge/module_functions.hpp"
+#include "bridge/python_support.hpp"
+#include "filter/filter.hpp"
 #include "module/argument_binding.hpp"
 #include "run/check_run.hpp"
 #include "run/command_line.hpp"
 #include "run/config_dir.hpp"
 #include "run/controller_client.hpp"
-#include "filter/filter.hpp"
-#include "bridge/module_functions.hpp"
-#include "bridge/python_support.hpp"
 
 namespace harborsweep {
 namespace {
 
-constexpr std::array<const char *, 3> kLoginParameters{
-    "controller_ip", "username", "password"};
+constexpr std::array<const char *, 3> kLoginParameters{"controller_ip", "username", "password"};
 constexpr std::array<const char *, 2> kFilterParameters{"results", "filters"};
-constexpr std::array<const char *, 5> kCheckParameters{
-    "controller_ip", "username", "password", "config_dir", "config_file"};
+constexpr std::array<const char *, 5> kCheckParameters{"controller_ip", "username", "password",
+                                                       "config_dir", "config_file"};
 
 // Binds the call's arguments to `Parameters`, then runs `body` with them.
 template <const auto &Parameters, typename Body>
-PyObject *bound_call(const char *operation, PyObject *const *args,
-                     Py_ssize_t nargs, PyObject *kwnames, Body &&body) {
+PyObject *bound_call(const char *operation, PyObject *const *args, Py_ssize_t nargs,
+                     PyObject *kwnames, Body &&body) {
     std::array<PyObject *, Parameters.size()> bound;
     if (!bind_arguments(operation, Parameters, args, nargs, kwnames, bound))
         return nullptr;
     return run_guarded([&] { return body(bound); });
 }
 
-PyObject *get_quorvane_cid_entry(PyObject *module, PyObject *const *args,
-                                 Py_ssize_t nargs, PyObject *kwnames) {
-    return bound_call<kLoginParameters>(
-        "get_quorvane_cid", args, nargs, kwnames, [&](auto &a) {
-            return get_quorvane_cid(module, a[0], a[1], a[2]);
-        });
+PyObject *get_quorvane_cid_entry(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
+                                 PyObject *kwnames) {
+    return bound_call<kLoginParameters>("get_quorvane_cid", args, nargs, kwnames, [&](auto &a) {
+        return get_quorvane_cid(module, a[0], a[1], a[2]);
+    });
 }
 
-PyObject *filter_results_entry(PyObject *, PyObject *const *args,
-                               Py_ssize_t nargs, PyObject *kwnames) {
-    return bound_call<kFilterParameters>(
-        "filter_results", args, nargs, kwnames,
-        [](auto &a) { return filter_results(a[0], a[1]); });
+PyObject *filter_results_entry(PyObject *, PyObject *const *args, Py_ssize_t nargs,
+                               PyObject *kwnames) {
+    return bound_call<kFilterParameters>("filter_results", args, nargs, kwnames,
+                                         [](auto &a) { return filter_results(a[0], a[1]); });
 }
 
-PyObject *quorvane_api_entry(PyObject *module, PyObject *const *args,
-                             Py_ssize_t nargs, PyObject *kwnames) {
-    return bound_call<kCheckParameters>(
-        "quorvane_api", args, nargs, kwnames, [&](auto &a) {
-            return quorvane_api(module, CheckArguments{a[0], a[1], a[2], a[3], a[4]});
-        });
+PyObject *quorvane_api_entry(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
+                             PyObject *kwnames) {
+    return bound_call<kCheckParameters>("quorvane_api", args, nargs, kwnames, [&](auto &a) {
+        return quorvane_api(module, CheckArguments{a[0], a[1], a[2], a[3], a[4]});
+    });
 }
 
-PyObject *get_default_config_dir_entry(PyObject *module, PyObject *const *,
-                                       Py_ssize_t nargs, PyObject *kwnames) {
+PyObject *get_default_config_dir_entry(PyObject *module, PyObject *const *, Py_ssize_t nargs,
+                                       PyObject *kwnames) {
     if (!refuse_arguments("get_default_config_dir", nargs, kwnames))
         return nullptr;
     return run_guarded([&] { return get_default_config_dir(module); });
 }
 
-PyObject *main_entry(PyObject *module, PyObject *const *, Py_ssize_t nargs,
-                     PyObject *kwnames) {
+PyObject *main_entry(PyObject *module, PyObject *const *, Py_ssize_t nargs, PyObject *kwnames) {
     if (!refuse_arguments("main", nargs, kwnames))
         return nullptr;
     return run_guarded([&] { return main(module); });

@@ -30,8 +30,7 @@ ChainLink link_for(nb::handle module, nb::handle path) {
     nb::object os = global(module, "os");
     nb::object real_path = os.attr("path").attr("realpath")(path);
     nb::object name = os.attr("path").attr("basename")(os.attr("fsdecode")(path));
-    nb::object utf8 = nb::steal(
-        PyUnicode_AsEncodedString(name.ptr(), "utf-8", "backslashreplace"));
+    nb::object utf8 = nb::steal(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "backslashreplace"));
     if (!utf8.is_valid())
         nb::raise_python_error();
     return {to_string(os.attr("fsencode")(real_path)), to_string(utf8)};

@@ -5,10 +5,10 @@
 // quorvane_api), then one request goes out per element of its result.
 #include "run/check_run.hpp"
 
+#include "bridge/module_globals.hpp"
 #include "run/check_chain.hpp"
 #include "run/check_file.hpp"
 #include "run/controller_client.hpp"
-#include "bridge/module_globals.hpp"
 
 namespace harborsweep {
 namespace {
@@ -20,8 +20,8 @@ struct RequestPlan {
     nb::object compound_filepath;  // referenced check file
 };
 
-RequestPlan plan_request(nb::handle module, nb::handle config,
-                         nb::handle config_dir, nb::handle cid) {
+RequestPlan plan_request(nb::handle module, nb::handle config, nb::handle config_dir,
+                         nb::handle cid) {
     RequestPlan plan;
     plan.fields["CID"] = cid;
     for (nb::handle option : config.attr("options")("quorvane")) {
@@ -51,12 +51,12 @@ nb::object elements_of(nb::handle nested) {
     return iterator;
 }
 
-nb::object run_chained(nb::handle module, const CheckArguments &check,
-                       RequestPlan &plan, nb::handle url, nb::handle filters) {
+nb::object run_chained(nb::handle module, const CheckArguments &check, RequestPlan &plan,
+                       nb::handle url, nb::handle filters) {
     refuse_cycle(module, plan.compound_filepath);
-    nb::object nested = global(module, "quorvane_api")(
-        check.controller_ip, check.username, check.password, check.config_dir,
-        plan.compound_filepath);
+    nb::object nested =
+        global(module, "quorvane_api")(check.controller_ip, check.username, check.password,
+                                       check.config_dir, plan.compound_filepath);
     nb::list compound;
     for (nb::handle element : elements_of(nested)) {
         plan.fields[plan.compound_option] = element;
@@ -75,8 +75,8 @@ nb::object quorvane_api(nb::handle module, const CheckArguments &check) {
     nb::object url = api_endpoint(check.controller_ip);
     nb::object config = read_check_file(module, check.config_file);
     RunningCheck running(module, check.config_file);
-    nb::object cid = global(module, "get_quorvane_cid")(
-        check.controller_ip, check.username, check.password);
+    nb::object cid =
+        global(module, "get_quorvane_cid")(check.controller_ip, check.username, check.password);
     nb::object filters = read_filter_path(config);
     RequestPlan plan = plan_request(module, config, check.config_dir, cid);
     if (plan.compound_option.is_valid())

@@ -4,10 +4,10 @@
 // printing its description, its result and two empty lines.
 #include "run/command_line.hpp"
 
-#include "run/check_file.hpp"
 #include "bridge/module_globals.hpp"
 #include "bridge/python_support.hpp"
 #include "layout/result_writer.hpp"
+#include "run/check_file.hpp"
 
 namespace harborsweep {
 namespace {
@@ -19,17 +19,16 @@ struct OptionHelp {
 constexpr OptionHelp kOptions[] = {
     {"--controller_ip",
      "Quorvane Controller IP. User will be prompted to enter the IP if not specified."},
-    {"--username",
-     "Quorvane Controller Username. Defaults to \"admin\" if not specified."},
+    {"--username", "Quorvane Controller Username. Defaults to \"admin\" if not specified."},
     {"--password",
      "Quorvane Controller Password. User will be prompted to enter the password if not specfied."},
-    {"--config_dir",
-     "Configuration Directory. Defaults to \"config\" if not specified."},
+    {"--config_dir", "Configuration Directory. Defaults to \"config\" if not specified."},
 };
 
 nb::object parse_options(nb::handle module) {
-    nb::object parser = global(module, "argparse")
-        .attr("ArgumentParser")(nb::arg("description") = "Harborsweep Automation");
+    nb::object parser =
+        global(module, "argparse")
+            .attr("ArgumentParser")(nb::arg("description") = "Harborsweep Automation");
     for (const OptionHelp &option : kOptions)
         parser.attr("add_argument")(option.flag, nb::arg("help") = option.help);
     return parser.attr("parse_args")();
@@ -55,8 +54,9 @@ RunSettings settle(nb::handle module, nb::handle options) {
         run.username = nb::str("admin");
     run.password = given(options, "password");
     if (!run.password.is_valid())
-        run.password = global(module, "getpass").attr("getpass")(
-            nb::arg("prompt") = "Enter Quorvane Controller Password: ");
+        run.password =
+            global(module, "getpass")
+                .attr("getpass")(nb::arg("prompt") = "Enter Quorvane Controller Password: ");
     run.config_dir = given(options, "config_dir");
     if (!run.config_dir.is_valid())
         run.config_dir = global(module, "get_default_config_dir")();
@@ -67,15 +67,14 @@ RunSettings settle(nb::handle module, nb::handle options) {
 // is left out; the check still runs.
 void print_description(nb::handle module, nb::handle filepath) {
     nb::object config = read_check_file(module, filepath);
-    ran_without_exception([&] {
-        global(module, "print")(config.attr("get")("default", "description"));
-    });
+    ran_without_exception(
+        [&] { global(module, "print")(config.attr("get")("default", "description")); });
 }
 
 void run_check(nb::handle module, const RunSettings &run, nb::handle filepath) {
     print_description(module, filepath);
-    nb::object result = global(module, "quorvane_api")(
-        run.controller_ip, run.username, run.password, run.config_dir, filepath);
+    nb::object result = global(module, "quorvane_api")(run.controller_ip, run.username,
+                                                       run.password, run.config_dir, filepath);
     write_result(module, result);
     global(module, "print")("\n");
 }

@@ -37,8 +37,8 @@ static nb::object session_id(nb::handle response) {
     return cid;
 }
 
-nb::object get_quorvane_cid(nb::handle module, nb::handle controller_ip,
-                            nb::handle username, nb::handle password) {
+nb::object get_quorvane_cid(nb::handle module, nb::handle controller_ip, nb::handle username,
+                            nb::handle password) {
     nb::object url = api_endpoint(controller_ip);
     nb::dict login;
     login["action"] = "login";

@@ -17,7 +17,7 @@ nb::object post_form(nb::handle module, nb::handle url, nb::handle fields);
 
 // Logs in and returns the session id ("CID" of the answer). Prints "Login
 // failed" and raises SystemExit(1) when the answer carries no session id.
-nb::object get_quorvane_cid(nb::handle module, nb::handle controller_ip,
-                            nb::handle username, nb::handle password);
+nb::object get_quorvane_cid(nb::handle module, nb::handle controller_ip, nb::handle username,
+                            nb::handle password);
 
 }  // namespace harborsweep

@@ -41,8 +41,12 @@ PyMethodDef kPoolKeyAttributes = {
 
 nb::object unverified_context(nb::handle requests) {
     nb::object ssl = nb::module_::import_("ssl");
-    nb::object context = requests.attr("packages").attr("urllib3").attr("util")
-        .attr("ssl_").attr("create_urllib3_context")(nb::arg("cert_reqs") = ssl.attr("CERT_NONE"));
+    nb::object context =
+        requests.attr("packages")
+            .attr("urllib3")
+            .attr("util")
+            .attr("ssl_")
+            .attr("create_urllib3_context")(nb::arg("cert_reqs") = ssl.attr("CERT_NONE"));
     context.attr("check_hostname") = false;
     context.attr("verify_mode") = ssl.attr("CERT_NONE");
     return context;
@@ -61,8 +65,8 @@ nb::object make_adapter_class(nb::handle module, nb::handle requests) {
     namespace_["__module__"] = nb::borrow(module).attr("__name__");
     namespace_["__doc__"] = "HTTPS adapter sharing one no-verification TLS context.";
     namespace_["build_connection_pool_key_attributes"] = method;
-    return nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))(
-        "UnverifiedHTTPSAdapter", nb::make_tuple(base), namespace_);
+    return nb::borrow(reinterpret_cast<PyObject *>(&PyType_Type))("UnverifiedHTTPSAdapter",
+                                                                  nb::make_tuple(base), namespace_);
 }
 
 // The adapter class, made on first use; None when this requests has no pool
@@ -79,15 +83,14 @@ nb::handle adapter_class(nb::handle module, nb::handle requests) {
     return state.adapter_class;
 }
 
-nb::object post_in_session(nb::handle requests, nb::handle adapter,
-                           nb::handle url, nb::handle fields) {
+nb::object post_in_session(nb::handle requests, nb::handle adapter, nb::handle url,
+                           nb::handle fields) {
     nb::object session = requests.attr("sessions").attr("Session")();
     return use_then_close(session, [&] {
         session.attr("mount")("https://", adapter());
-        return session.attr("request")(
-            nb::arg("method") = "post", nb::arg("url") = url,
-            nb::arg("data") = fields, nb::arg("json") = nb::none(),
-            nb::arg("verify") = false);
+        return session.attr("request")(nb::arg("method") = "post", nb::arg("url") = url,
+                                       nb::arg("data") = fields, nb::arg("json") = nb::none(),
+                                       nb::arg("verify") = false);
     });
 }
 
