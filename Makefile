@@ -3,7 +3,7 @@ PYTHON ?= python3
 VENV ?= .venv/$(shell $(PYTHON) -c 'import sys; print("py%d.%d" % sys.version_info[:2])')
 BIN := $(VENV)/bin
 
-.PHONY: install test demo bench
+.PHONY: install test demo bench format format-check
 
 # A virtual environment per interpreter, with the package built from this
 # tree and its test dependencies.
@@ -20,3 +20,19 @@ demo: install
 
 bench: install
 	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done
+
+# The C++ style is .clang-format's, applied by this pinned clang-format from
+# PyPI so that every machine formats alike.
+CLANG_FORMAT_VERSION := 20.1.8
+CLANG_FORMAT := .venv/clang-format-$(CLANG_FORMAT_VERSION)/bin/clang-format
+CXX_SOURCES = $(sort $(wildcard src/native/*/*.cpp src/native/*/*.hpp))
+
+$(CLANG_FORMAT):
+	$(PYTHON) -m venv $(dir $(@D))
+	$(dir $@)python -m pip install -q --disable-pip-version-check clang-format==$(CLANG_FORMAT_VERSION)
+
+format: $(CLANG_FORMAT)
+	$(CLANG_FORMAT) -i $(CXX_SOURCES)
+
+format-check: $(CLANG_FORMAT)
+	$(CLANG_FORMAT) --dry-run -Werror $(CXX_SOURCES)
