@@ -20,3 +20,9 @@ demo: install
 
 bench: install
 	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done
+
+# The stand-in controller serving the demo fleet on 127.0.0.1 until Ctrl-C;
+# it prints its address, then every request it receives on standard error.
+.PHONY: standin
+standin: install
+	$(BIN)/python tools/standin_controller.py --scenario examples/fleet.json --verbose
