@@ -21,6 +21,12 @@ demo: install
 bench: install
 	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done
 
+# The stand-in controller serving the demo fleet on 127.0.0.1 until Ctrl-C;
+# it prints its address, then every request it receives on standard error.
+.PHONY: standin
+standin: install
+	$(BIN)/python tools/standin_controller.py --scenario examples/fleet.json --verbose
+
 # The C++ style is .clang-format's, applied by this pinned clang-format from
 # PyPI so that every machine formats alike.
 CLANG_FORMAT_VERSION := 20.1.8

@@ -160,6 +160,32 @@ def test_command_line_prints_address_and_stops_on_sigterm(tmp_path):
         socket.create_connection(("127.0.0.1", int(address.split(":")[1])), timeout=1).close()
 
 
+@pytest.mark.filterwarnings("ignore::urllib3.exceptions.InsecureRequestWarning")
+def test_verbose_command_line_writes_each_raw_body_on_one_stderr_line(tmp_path):
+    scenario = tmp_path / "scenario.json"
+    scenario.write_text(json.dumps({"accounts": [{"username": "admin", "password": "a b&c=d%"}]}))
+    server = subprocess.Popen(
+        [sys.executable, str(REPO / "tools" / "standin_controller.py"),
+         "--scenario", str(scenario), "--verbose"],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+    )
+    try:
+        address = server.stdout.readline().strip()
+        url = f"https://{address}/v1/api"
+        requests.post(url, data=login_form("admin", "a b&c=d%"), verify=False)
+        # Not a form body: a line break, a backslash and non-ASCII must not split the line.
+        requests.post(url, data="x=1\nNo\\ é".encode("utf-8"), verify=False)
+    finally:
+        server.send_signal(signal.SIGTERM)
+        out, err = server.communicate(timeout=10)
+    assert server.returncode == 0
+    assert out == ""  # nothing but the address line on standard output
+    assert err.splitlines() == [
+        "POST /v1/api action=login&username=admin&password=a+b%26c%3Dd%25",
+        "POST /v1/api x=1\\x0aNo\\x5c \\xc3\\xa9",
+    ]
+
+
 def test_fleet_scenario_has_a_rule_for_every_example_check():
     fleet = Scenario.load(REPO / "examples" / "fleet.json")
     assert fleet.require_cid and fleet.accounts

@@ -30,9 +30,18 @@ Python use::
 
 Command line (scenario file in JSON, see ``Scenario.from_dict``)::
 
-    python tools/standin_controller.py --scenario examples/fleet.json
+    python tools/standin_controller.py --scenario examples/fleet.json [--verbose]
 
-prints the address on one line and serves until SIGTERM or SIGINT.
+prints the address on one line and serves until SIGTERM or SIGINT. With
+``--verbose`` it also writes one line per request to standard error, as the
+request arrives (before any delay of its answer)::
+
+    POST /v1/api CID=c-1&action=list_gateways
+
+that is the method, the path and the raw body as received, separated by
+single spaces. Body bytes outside printable ASCII, and the backslash, are
+shown as ``\\xNN`` so that every request stays on one line; a form body as
+``requests`` sends it is printable ASCII throughout and shows unchanged.
 """
 
 from __future__ import annotations
@@ -50,7 +59,7 @@ import threading
 import time
 from dataclasses import dataclass, field
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from typing import Any
+from typing import Any, TextIO
 from urllib.parse import parse_qsl
 
 import trustme
@@ -227,6 +236,14 @@ class RecordedRequest:
     headers: dict[str, str]
     body: bytes
 
+    def log_line(self) -> str:
+        """The request as ``--verbose`` shows it: method, path, raw body."""
+        body = "".join(
+            chr(byte) if 0x20 <= byte < 0x7F and byte != 0x5C else f"\\x{byte:02x}"
+            for byte in self.body
+        )
+        return f"{self.method} {self.path} {body}"
+
     @property
     def fields(self) -> list[tuple[str, str]]:
         """The form fields in body order, repeated names kept."""
@@ -277,16 +294,24 @@ class _TLSServer(ThreadingHTTPServer):
     # stop() must not wait for an answer still sleeping out its delay.
     block_on_close = False
 
-    def __init__(self, scenario: Scenario, context: ssl.SSLContext) -> None:
+    def __init__(
+        self, scenario: Scenario, context: ssl.SSLContext, log: TextIO | None = None
+    ) -> None:
         super().__init__((LOOPBACK, 0), _Handler)
         self.scenario = scenario
         self.context = context
+        self.log = log
         self.requests: list[RecordedRequest] = []
         self._lock = threading.Lock()
 
     def record(self, request: RecordedRequest) -> None:
+        # Under the lock, so that lines of concurrent requests never interleave
+        # and appear in the order of `requests`.
         with self._lock:
             self.requests.append(request)
+            if self.log is not None:
+                self.log.write(request.log_line() + "\n")
+                self.log.flush()
 
     # The handshake happens in the request's own thread, so a slow or failing
     # client never holds up the accept loop.
@@ -317,10 +342,13 @@ class _TLSServer(ThreadingHTTPServer):
 class StandinController:
     """Serves a scenario on 127.0.0.1 (ephemeral port) in a background thread.
 
-    Use as a context manager, or call ``start`` and ``stop``."""
+    Use as a context manager, or call ``start`` and ``stop``. With ``log``, a
+    text stream, every request is also written there as it arrives, one line
+    each (``RecordedRequest.log_line``)."""
 
-    def __init__(self, scenario: Scenario) -> None:
+    def __init__(self, scenario: Scenario, log: TextIO | None = None) -> None:
         self.scenario = scenario
+        self.log = log
         self.ca = trustme.CA()
         self._server: _TLSServer | None = None
         self._thread: threading.Thread | None = None
@@ -329,7 +357,7 @@ class StandinController:
     def start(self) -> "StandinController":
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         self.ca.issue_cert(LOOPBACK, "localhost").configure_cert(context)
-        self._server = _TLSServer(self.scenario, context)
+        self._server = _TLSServer(self.scenario, context, self.log)
         host = self._server.server_address[0]
         if host != LOOPBACK:
             self._server.server_close()
@@ -396,11 +424,18 @@ def main(argv: list[str] | None = None) -> None:
         "SIGTERM or SIGINT; prints its address (HOST:PORT) on the first line."
     )
     parser.add_argument("--scenario", required=True, help="scenario file (JSON)")
+    parser.add_argument(
+        "--verbose",
+        action="store_true",
+        help="write each request to standard error as it arrives: "
+        "METHOD PATH BODY on one line, the body raw as received",
+    )
     options = parser.parse_args(argv)
     scenario = Scenario.load(options.scenario)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    log = sys.stderr if options.verbose else None
     try:
-        with StandinController(scenario) as controller:
+        with StandinController(scenario, log) as controller:
             print(controller.address, flush=True)
             while True:
                 signal.pause()
