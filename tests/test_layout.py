@@ -336,8 +336,13 @@ class TestOutputAndResources:
 
     def test_no_references_or_memory_kept(self):
         leaf = "shared-" + "z" * 300
-        value = {"a": [leaf, 1.5, 10**40], "b": {"c": leaf}, "d": [leaf] * 3}
-        counts = [sys.getrefcount(obj) for obj in (value, leaf, value["a"], value["b"])]
+        # Long texts beyond ASCII, cut at spaces and line ends into many pieces
+        # that each go through repr().
+        latin = "café " * 5000
+        wide = ("\U0001f600 \u20ac " * 80 + "\n") * 40
+        value = {"a": [leaf, 1.5, 10**40], "b": {"c": leaf}, "d": [leaf] * 3, "e": [latin, wide], "f": wide}
+        kept = (value, leaf, latin, wide, value["a"], value["b"])
+        counts = [sys.getrefcount(obj) for obj in kept]
         for _ in range(200):
             hs._layout(value)
             written(value)
@@ -352,5 +357,5 @@ class TestOutputAndResources:
         gc.collect()
         after, _ = tracemalloc.get_traced_memory()
         tracemalloc.stop()
-        assert [sys.getrefcount(obj) for obj in (value, leaf, value["a"], value["b"])] == counts
+        assert [sys.getrefcount(obj) for obj in kept] == counts
         assert after - before < 10_000

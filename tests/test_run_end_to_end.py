@@ -33,6 +33,10 @@ CHECKS = {
     "sizes.cfg": "[default]\ndescription = Gateway sizes\nfilters = results , gw_size\n"
     "[quorvane]\naction = show_gateway\ngw_name = output(lib/names.ini)\n",
     "lib/names.ini": "[default]\nfilters = results, gw_name\n[quorvane]\naction = list_gateways\n",
+    # Runs a different file of the same name: a chain, not a cycle.
+    "names.cfg": "[default]\ndescription = Echoed names\nfilters = return\n"
+    "[quorvane]\naction = echo\ngw = output(lib/names.cfg)\n",
+    "lib/names.cfg": "[default]\nfilters = results, gw_name\n[quorvane]\naction = list_gateways\n",
     "notes.txt": "not a check\n",
     "A.CFG": "[quorvane]\naction = never\n",
 }
@@ -53,6 +57,14 @@ EXPECTED = {
          b"CID=c-77&action=show_gateway&gw_name=edge-1",
          b"CID=c-77&action=show_gateway&gw_name=edge-2"],
     ),
+    "names.cfg": (
+        check_output("Echoed names", [
+            {"object": "edge-1", "results": True},
+            {"object": "edge-2", "results": True},
+        ]),
+        [login(), login(), b"CID=c-77&action=list_gateways",
+         b"CID=c-77&action=echo&gw=edge-1", b"CID=c-77&action=echo&gw=edge-2"],
+    ),
 }
 
 
@@ -65,7 +77,7 @@ def test_plain_and_chained_checks_in_listing_order(controller, tmp_path, console
     assert done.stderr == b""
     assert done.returncode == 0
     order = check_order(config_dir)
-    assert sorted(order) == ["gateways.cfg", "sizes.cfg"]
+    assert sorted(order) == ["gateways.cfg", "names.cfg", "sizes.cfg"]
     assert done.stdout.decode() == "".join(EXPECTED[name][0] for name in order)
     assert stand_in.bodies == [login()] + [body for name in order for body in EXPECTED[name][1]]
 
@@ -136,20 +148,33 @@ def test_only_the_last_output_reference_is_expanded(controller, tmp_path):
     ]
 
 
-def test_output_reference_cycle_is_refused_before_another_login(controller, tmp_path):
+@pytest.mark.parametrize("files, links, chain", [
+    # Back to the first check through another spelling of its path.
+    ({"loop.cfg": "[default]\ndescription = Loop\n[quorvane]\naction = echo\nx = output(sub/b.ini)\n",
+      "sub/b.ini": "[quorvane]\naction = echo\ny = output(sub/../loop.cfg)\n"},
+     {}, "loop.cfg -> b.ini -> loop.cfg"),
+    # Back to it through a link under another name: named as referenced.
+    ({"loop.cfg": "[default]\ndescription = Loop\n[quorvane]\naction = echo\nx = output(sub/b.ini)\n",
+      "sub/b.ini": "[quorvane]\naction = echo\ny = output(sub/link.ini)\n"},
+     {"sub/link.ini": "../loop.cfg"}, "loop.cfg -> b.ini -> link.ini"),
+    # A cycle that the first check only leads into is named from that check.
+    ({"top.cfg": "[default]\ndescription = Loop\n[quorvane]\naction = echo\nx = output(sub/a.cfg)\n",
+      "sub/a.cfg": "[quorvane]\naction = echo\ny = output(sub/b.cfg)\n",
+      "sub/b.cfg": "[quorvane]\naction = echo\nz = output(sub/a.cfg)\n"},
+     {}, "top.cfg -> a.cfg -> b.cfg -> a.cfg"),
+], ids=["same-file", "link", "inner-cycle"])
+def test_output_reference_cycle_is_refused_before_another_login(controller, tmp_path, files, links, chain):
     stand_in = controller(fleet())
-    config_dir = write_checks(tmp_path, {
-        "loop.cfg": "[default]\ndescription = Loop\n[quorvane]\naction = echo\nx = output(sub/b.ini)\n",
-        "sub/b.ini": "[quorvane]\naction = echo\ny = output(sub/../loop.cfg)\n",
-    })
+    config_dir = write_checks(tmp_path, files)
+    for link, target in links.items():
+        (tmp_path / link).symlink_to(target)
     done = run_harborsweep("--controller_ip", stand_in.address, "--password", "secret",
                            "--config_dir", config_dir)
     assert done.returncode == 1
     assert done.stdout == b"Loop\n"
-    assert done.stderr.decode().splitlines()[-1] == (
-        "RecursionError: output reference cycle: loop.cfg -> b.ini -> loop.cfg")
-    # The run's login, then loop.cfg's and b.ini's: nothing after the refusal.
-    assert stand_in.bodies == [login()] * 3
+    assert done.stderr.decode().splitlines()[-1] == "RecursionError: output reference cycle: " + chain
+    # The run's login, then one per check in the chain: nothing after the refusal.
+    assert stand_in.bodies == [login()] * (1 + chain.count(" -> "))
 
 
 def test_failed_login_prints_login_failed_and_exits_1(controller, tmp_path):
