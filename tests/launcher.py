@@ -46,3 +46,13 @@ def check_output(description, result):
     """What the run prints for one check."""
     head = "" if description is None else description + "\n"
     return head + pformat(result, width=200) + "\n" + "\n\n"
+
+
+def error_and_notes(stderr):
+    """The exception line of a traceback on `stderr`, and the notes after it
+    that name the check files it came through (Python 3.11 and later)."""
+    lines = stderr.decode().splitlines()
+    notes = []
+    while lines and lines[-1].startswith("while running "):
+        notes.insert(0, lines.pop())
+    return lines[-1], notes

@@ -84,6 +84,18 @@ def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
     run.assert_called_once_with("10.0.0.1", "admin", "secret", str(tmp_path), str(tmp_path / "c.cfg"))
     printer.pprint.assert_called_once_with({"r": 1})
     assert capsys.readouterr().out == "Check C\n\n\n"
+    # Output is flushed through the module's sys.stdout as it is then, after
+    # the description and after the result; a stdout without flush() is left alone.
+    for stdout in (mock.Mock(spec=["write", "flush"]), mock.Mock(spec=["write"]), None):
+        with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
+                                             "--config_dir", str(tmp_path)]), \
+             mock.patch.object(hs, "get_quorvane_cid"), \
+             mock.patch.object(hs, "quorvane_api", return_value={"r": 1}), \
+             mock.patch.object(hs, "pp", printer), \
+             mock.patch.object(hs, "sys", mock.Mock(stdout=stdout)):
+            assert hs.main() is None
+        if stdout is not None and hasattr(stdout, "flush"):
+            assert stdout.flush.call_count == 2
 
 
 def test_failed_login_exits_1_through_the_module_sys():

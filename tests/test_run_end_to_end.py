@@ -1,7 +1,9 @@
 # End-to-end runs of the launcher against the stand-in controller: output, exit status, request bodies.
+import sys
+
 import pytest
 
-from launcher import check_order, check_output, run_harborsweep, write_checks
+from launcher import check_order, check_output, error_and_notes, run_harborsweep, write_checks
 from standin_controller import Account, Reply, Rule, Scenario
 
 GATEWAYS = [
@@ -148,22 +150,23 @@ def test_only_the_last_output_reference_is_expanded(controller, tmp_path):
     ]
 
 
-@pytest.mark.parametrize("files, links, chain", [
+@pytest.mark.parametrize("files, links, chain, references", [
     # Back to the first check through another spelling of its path.
     ({"loop.cfg": "[default]\ndescription = Loop\n[quorvane]\naction = echo\nx = output(sub/b.ini)\n",
       "sub/b.ini": "[quorvane]\naction = echo\ny = output(sub/../loop.cfg)\n"},
-     {}, "loop.cfg -> b.ini -> loop.cfg"),
+     {}, "loop.cfg -> b.ini -> loop.cfg", ["output(sub/b.ini) for loop.cfg"]),
     # Back to it through a link under another name: named as referenced.
     ({"loop.cfg": "[default]\ndescription = Loop\n[quorvane]\naction = echo\nx = output(sub/b.ini)\n",
       "sub/b.ini": "[quorvane]\naction = echo\ny = output(sub/link.ini)\n"},
-     {"sub/link.ini": "../loop.cfg"}, "loop.cfg -> b.ini -> link.ini"),
+     {"sub/link.ini": "../loop.cfg"}, "loop.cfg -> b.ini -> link.ini", ["output(sub/b.ini) for loop.cfg"]),
     # A cycle that the first check only leads into is named from that check.
     ({"top.cfg": "[default]\ndescription = Loop\n[quorvane]\naction = echo\nx = output(sub/a.cfg)\n",
       "sub/a.cfg": "[quorvane]\naction = echo\ny = output(sub/b.cfg)\n",
       "sub/b.cfg": "[quorvane]\naction = echo\nz = output(sub/a.cfg)\n"},
-     {}, "top.cfg -> a.cfg -> b.cfg -> a.cfg"),
+     {}, "top.cfg -> a.cfg -> b.cfg -> a.cfg", ["output(sub/a.cfg) for top.cfg", "output(sub/b.cfg) for a.cfg"]),
 ], ids=["same-file", "link", "inner-cycle"])
-def test_output_reference_cycle_is_refused_before_another_login(controller, tmp_path, files, links, chain):
+def test_output_reference_cycle_is_refused_before_another_login(controller, tmp_path, files, links, chain,
+                                                                references):
     stand_in = controller(fleet())
     config_dir = write_checks(tmp_path, files)
     for link, target in links.items():
@@ -172,7 +175,11 @@ def test_output_reference_cycle_is_refused_before_another_login(controller, tmp_
                            "--config_dir", config_dir)
     assert done.returncode == 1
     assert done.stdout == b"Loop\n"
-    assert done.stderr.decode().splitlines()[-1] == "RecursionError: output reference cycle: " + chain
+    error, notes = error_and_notes(done.stderr)
+    assert error == "RecursionError: output reference cycle: " + chain
+    if sys.version_info >= (3, 11):
+        outermost = chain.split(" ")[0]
+        assert notes == [f"while running check file {outermost}"] + [f"while running {r}" for r in references]
     # The run's login, then one per check in the chain: nothing after the refusal.
     assert stand_in.bodies == [login()] * (1 + chain.count(" -> "))
 

@@ -9,6 +9,7 @@
 #include "run/check_chain.hpp"
 #include "run/check_file.hpp"
 #include "run/controller_client.hpp"
+#include "run/error_notes.hpp"
 
 namespace harborsweep {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 struct RequestPlan {
     nb::dict fields;
     nb::object compound_option;    // field to vary, or null
+    nb::object compound_name;      // the reference as written: output(NAME)
     nb::object compound_filepath;  // referenced check file
 };
 
@@ -29,6 +31,7 @@ RequestPlan plan_request(nb::handle module, nb::handle config, nb::handle config
         plan.fields[option] = value;
         if (nb::object name = output_reference(value)) {
             plan.compound_option = nb::borrow(option);
+            plan.compound_name = name;
             plan.compound_filepath =
                 global(module, "os").attr("path").attr("join")(config_dir, name);
         }
@@ -51,12 +54,25 @@ nb::object elements_of(nb::handle nested) {
     return iterator;
 }
 
+// Names the referenced check as written and the check holding the
+// reference by its base name, as the cycle message names them.
+nb::object reference_note(nb::handle module, nb::handle name, nb::handle config_file) {
+    nb::object os = global(module, "os");
+    nb::object holder = os.attr("path").attr("basename")(os.attr("fsdecode")(config_file));
+    return nb::steal(
+        PyUnicode_FromFormat("while running output(%S) for %S", name.ptr(), holder.ptr()));
+}
+
 nb::object run_chained(nb::handle module, const CheckArguments &check, RequestPlan &plan,
                        nb::handle url, nb::handle filters) {
     refuse_cycle(module, plan.compound_filepath);
-    nb::object nested =
-        global(module, "quorvane_api")(check.controller_ip, check.username, check.password,
-                                       check.config_dir, plan.compound_filepath);
+    nb::object nested = with_error_note(
+        [&] {
+            return global(module, "quorvane_api")(check.controller_ip, check.username,
+                                                  check.password, check.config_dir,
+                                                  plan.compound_filepath);
+        },
+        [&] { return reference_note(module, plan.compound_name, check.config_file); });
     nb::list compound;
     for (nb::handle element : elements_of(nested)) {
         plan.fields[plan.compound_option] = element;

@@ -8,6 +8,8 @@
 #include "bridge/python_support.hpp"
 #include "layout/result_writer.hpp"
 #include "run/check_file.hpp"
+#include "run/error_notes.hpp"
+#include "run/standard_output.hpp"
 
 namespace harborsweep {
 namespace {
@@ -71,12 +73,20 @@ void print_description(nb::handle module, nb::handle filepath) {
         [&] { global(module, "print")(config.attr("get")("default", "description")); });
 }
 
+// What a check printed reaches the operating system before the next request
+// waits on the controller, so a run ended from outside keeps it.
 void run_check(nb::handle module, const RunSettings &run, nb::handle filepath) {
     print_description(module, filepath);
+    flush_standard_output(module);
     nb::object result = global(module, "quorvane_api")(run.controller_ip, run.username,
                                                        run.password, run.config_dir, filepath);
     write_result(module, result);
     global(module, "print")("\n");
+    flush_standard_output(module);
+}
+
+nb::object check_file_note(nb::handle name) {
+    return nb::steal(PyUnicode_FromFormat("while running check file %S", name.ptr()));
 }
 
 }  // namespace
@@ -89,7 +99,9 @@ nb::object main(nb::handle module) {
     for (nb::handle name : os.attr("listdir")(run.config_dir)) {
         if (!truthy(name.attr("endswith")(".cfg")))
             continue;
-        run_check(module, run, os.attr("path").attr("join")(run.config_dir, name));
+        nb::object filepath = os.attr("path").attr("join")(run.config_dir, name);
+        with_error_note([&] { run_check(module, run, filepath); },
+                        [&] { return check_file_note(name); });
     }
     return nb::none();
 }

@@ -6,6 +6,7 @@
 
 #include "bridge/module_globals.hpp"
 #include "bridge/python_support.hpp"
+#include "run/standard_output.hpp"
 #include "run/transport.hpp"
 
 namespace harborsweep {
@@ -50,6 +51,7 @@ nb::object get_quorvane_cid(nb::handle module, nb::handle controller_ip, nb::han
         return cid;
     // A refused login is a failed run: exit status 1, with no traceback.
     global(module, "print")("Login failed");
+    flush_standard_output(module);
     global(module, "sys").attr("exit")(1);
     PyErr_SetString(PyExc_RuntimeError, "sys.exit() returned after a failed login");
     nb::raise_python_error();
