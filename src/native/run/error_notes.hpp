@@ -35,6 +35,8 @@ auto with_error_note(Body &&body, MakeNote &&make_note) -> decltype(body()) {
             } catch (const std::bad_alloc &) {
             }
         }
+#else
+        (void)make_note;
 #endif
         throw;
     }
