@@ -8,21 +8,21 @@ from pprint import pformat
 CONSOLE_SCRIPT = str(Path(sys.executable).parent / "harborsweep")
 
 
-def clean_environment():
+def clean_environment(io_encoding="utf-8"):
     """The process environment without proxy settings, which would route the
     stand-in controller's loopback traffic elsewhere."""
     env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
-    env["PYTHONIOENCODING"] = "utf-8"
+    env["PYTHONIOENCODING"] = io_encoding
     return env
 
 
-def run_harborsweep(*args, stdin=b"", console_script=False, timeout=60):
+def run_harborsweep(*args, stdin=b"", console_script=False, timeout=60, io_encoding="utf-8"):
     command = [CONSOLE_SCRIPT] if console_script else [sys.executable, "-m", "harborsweep"]
     return subprocess.run(
         [*command, *args],
         input=stdin,
         capture_output=True,
-        env=clean_environment(),
+        env=clean_environment(io_encoding),
         timeout=timeout,
     )
 

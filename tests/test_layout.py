@@ -1,7 +1,10 @@
 # Native result layout: byte-for-byte agreement with pprint.PrettyPrinter(width=200).
+import errno
 import gc
 import io
+import os
 import pprint
+import re
 import sys
 import tracemalloc
 from unittest import mock
@@ -39,6 +42,45 @@ def printed_by_pprint(value):
     except Exception as exc:
         error = exc
     return stream.getvalue(), error
+
+
+class RecordingStream:
+    """Keeps every write() argument; raises OSError on the call numbered
+    `fail_at`."""
+
+    def __init__(self, on_write=None, fail_at=None):
+        self.chunks = []
+        self.on_write = on_write
+        self.fail_at = fail_at
+
+    def write(self, text):
+        self.chunks.append(text)
+        if self.on_write:
+            self.on_write()
+        if len(self.chunks) == self.fail_at:
+            raise OSError(errno.ENOSPC, "No space left on device")
+
+
+def printed_into(stream, value, native):
+    """Writes `value` into `stream` through pp's stream and _write_result
+    (`native`) or through pprint itself; returns the error as (type, message)."""
+    try:
+        if native:
+            with mock.patch.object(hs.pp, "_stream", stream):
+                hs._write_result(value)
+        else:
+            pprint.PrettyPrinter(width=200, stream=stream).pprint(value)
+    except Exception as exc:
+        return type(exc), str(exc)
+    return None
+
+
+def write_calls(value, native, fail_at=None):
+    """The write() arguments that a stream of its own type is given, up to
+    the failing call, and the error."""
+    stream = RecordingStream(fail_at=fail_at)
+    error = printed_into(stream, value, native)
+    return stream.chunks, error
 
 
 # Characters that exercise every escape and quoting rule, and every line
@@ -142,6 +184,11 @@ class TestAgainstPprint:
         out, error = written(value)
         assert error is None
         assert out == reference(value)
+
+    @settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+    @given(st.one_of(values, at_column(), near_edge()))
+    def test_streams_of_other_types_get_pprints_write_calls(self, value):
+        assert write_calls(value, native=True) == write_calls(value, native=False)
 
 
 class TestRules:
@@ -304,28 +351,62 @@ class TestLeftToPprint:
         assert stream.getvalue() == "['a', 1]\n"
 
 
-class RecordingStream:
-    def __init__(self, on_write=None):
-        self.chunks = []
-        self.on_write = on_write
-
-    def write(self, text):
-        self.chunks.append(text)
-        if self.on_write:
-            self.on_write()
-
-
 class TestOutputAndResources:
-    def test_large_results_go_out_in_few_large_writes(self):
+    def test_large_results_go_out_in_few_large_writes(self, tmp_path):
+        # To a text file, as to a redirected standard output. Its write()
+        # calls can't be watched from Python, but this thread's system calls
+        # can: pprint's small writes would reach the file every 8 KB.
+        counters = "/proc/thread-self/io"
+        if not os.path.exists(counters):
+            pytest.skip("no per-thread I/O counters")
+
+        def system_writes():
+            with open(counters) as file:
+                return int(re.search(r"syscw: (\d+)", file.read()).group(1))
+
         value = [{"name": "gw-%05d" % i, "ip": "10.0.%d.%d" % (i // 256, i % 256), "up": i % 3 == 0,
                   "tags": ["t%d" % j for j in range(i % 7)]} for i in range(20000)]
-        stream = RecordingStream()
-        with mock.patch.object(hs, "pp", pprint.PrettyPrinter(width=200, stream=stream)):
-            hs._write_result(value)
-        text = "".join(stream.chunks)
+        path = tmp_path / "out.txt"
+        with open(path, "w", encoding="utf-8") as stream:
+            before = system_writes()
+            assert printed_into(stream, value, native=True) is None
+            stream.flush()
+            made = system_writes() - before
+        text = path.read_text(encoding="utf-8")
         assert text == reference(value)
-        assert len(stream.chunks) <= len(text) // (32 * 1024) + 2
-        assert min(len(chunk) for chunk in stream.chunks[:-1]) > 16 * 1024
+        assert made <= len(text) // (32 * 1024) + 2
+
+    def test_stream_failing_on_its_nth_write_gets_pprints_calls_up_to_it(self):
+        cases = [
+            {"gateways": [{"name": "gw-%d" % i, "tags": ["t"] * (i % 3), "note": "w " * (i * 9)} for i in range(12)],
+             "empty": [[], {}, ""], "k" * 199: [[], {}], "n": 10**30},
+            "word " * 120,
+        ]
+        for value in cases:
+            calls, error = write_calls(value, native=False)
+            assert error is None and len(calls) > 5
+            for n in range(1, len(calls) + 1):
+                assert write_calls(value, True, fail_at=n) == write_calls(value, False, fail_at=n)
+
+    @pytest.mark.parametrize("encoding, errors, tail", [
+        ("ascii", "strict", ["café"]),
+        ("ascii", "backslashreplace", ["café", "\U0001f600"]),
+        ("ascii", "replace", ["café"]),
+        ("latin-1", "strict", ["café", "10 €"]),
+        ("cp1252", "strict", ["10 €", "\u0100"]),
+        ("utf-8", "strict", ["café \ud800 \U0001f600"]),
+    ])
+    def test_text_streams_get_the_bytes_pprint_gives_them(self, encoding, errors, tail):
+        # Past a few output chunks, then characters the encoding may lack.
+        value = {"names": ["gateway-%04d" % i for i in range(3000)], "tail": tail}
+        outcomes = []
+        for native in (True, False):
+            stream = io.TextIOWrapper(io.BytesIO(), encoding=encoding, errors=errors)
+            error = printed_into(stream, value, native)
+            stream.flush()
+            outcomes.append((stream.buffer.getvalue(), error))
+        assert len(outcomes[1][0]) > 40_000
+        assert outcomes[0] == outcomes[1]
 
     def test_stream_that_mutates_the_result_does_not_crash(self):
         value = [["x" * 50] * 5 for _ in range(5000)]

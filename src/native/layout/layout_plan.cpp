@@ -102,6 +102,8 @@ bool Planner::visit(nb::handle value, bool measure, std::uint64_t &length) {
     ValueKind kind = kind_of(value);
     switch (kind) {
     case ValueKind::text:
+        ensure_ready(value);
+        plan_.ascii = plan_.ascii && PyUnicode_IS_ASCII(value.ptr());
         // A literal is at least its text and two quotes long.
         if (measure)
             length = static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(value.ptr())) + 2 >= kLengthCap
@@ -167,6 +169,7 @@ bool Planner::open_dict(PlanFrame &frame) {
         if (!PyUnicode_CheckExact(key.ptr()))
             return false;
         ensure_ready(key);
+        plan_.ascii = plan_.ascii && PyUnicode_IS_ASCII(key.ptr());
         least += static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(key.ptr())) + 5;
     }
     for (std::size_t i = 0; i < count && frame.length < kLengthCap; ++i)

@@ -32,6 +32,8 @@ struct LayoutPlan {
     std::vector<std::uint32_t, RawAllocator<std::uint32_t>> orders;
     // Deepest nesting of containers; 0 for a lone scalar or text.
     std::size_t depth = 0;
+    // Whether every text, keys included, is ASCII, and so the whole output.
+    bool ascii = true;
 };
 
 // Plans the layout of `value`. False when the native layout does not cover

@@ -1,7 +1,8 @@
 // Chunked output to a write() callable. The buffer starts small and grows to
 // one chunk, so a short result costs little memory. Pieces are whole UTF-8
 // characters (repr() escapes lone surrogates) and only ASCII pieces are ever
-// cut, so every chunk decodes.
+// cut, so every chunk decodes. With pprint's calls the buffer holds one call's
+// text, which is a few hundred characters unless it is one long literal.
 #include "layout/output_sink.hpp"
 
 #include <algorithm>
@@ -23,31 +24,45 @@ void OutputSink::line_break(std::size_t indent) {
 
 void OutputSink::literal(nb::handle text) {
     PyObject *str = text.ptr();
+    std::string_view utf8;
     if (PyUnicode_IS_ASCII(str)) {
-        std::size_t length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(str));
-        if (length < kChunkSize) {
-            ascii(std::string_view(static_cast<const char *>(PyUnicode_DATA(str)), length));
-            return;
-        }
+        utf8 = std::string_view(static_cast<const char *>(PyUnicode_DATA(str)),
+                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(str)));
     } else {
         Py_ssize_t size = 0;
-        const char *utf8 = PyUnicode_AsUTF8AndSize(str, &size);
-        if (!utf8)
+        const char *data = PyUnicode_AsUTF8AndSize(str, &size);
+        if (!data)
             nb::raise_python_error();
-        if (static_cast<std::size_t>(size) < kChunkSize) {
-            ascii(std::string_view(utf8, static_cast<std::size_t>(size)));
-            return;
-        }
+        utf8 = std::string_view(data, static_cast<std::size_t>(size));
     }
-    // A huge literal goes out as it is rather than being copied again.
+    // A huge literal goes out as it is rather than being copied again, unless
+    // it has to share its write() call with what is buffered.
+    if (utf8.size() < kChunkSize || (calls_ == WriteCalls::pprint && used_ != 0)) {
+        ascii(utf8);
+        return;
+    }
     flush();
     write_(text);
 }
 
+void OutputSink::empty_call() {
+    if (calls_ != WriteCalls::pprint)
+        return;
+    flush();
+    write_(nb::str(""));
+}
+
 // The piece does not fit what is free: grow the buffer up to a chunk, and
 // past that send the buffer out first. An ASCII piece longer than a chunk
-// goes out in chunk-sized parts.
+// goes out in chunk-sized parts. With pprint's calls nothing goes out before
+// the call ends, so the buffer grows to hold it.
 void OutputSink::spill(std::string_view piece) {
+    if (calls_ == WriteCalls::pprint) {
+        buffer_.resize(std::max({buffer_.size() * 2, used_ + piece.size(), std::size_t{4096}}));
+        std::memcpy(buffer_.data() + used_, piece.data(), piece.size());
+        used_ += piece.size();
+        return;
+    }
     if (buffer_.size() < kChunkSize) {
         std::size_t wanted =
             std::max({buffer_.size() * 2, used_ + piece.size(), std::size_t{4096}});

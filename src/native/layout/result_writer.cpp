@@ -1,6 +1,7 @@
 // Writing results: natively when `pp` is the plain pretty printer that the
 // module creates and the result is made of plain JSON-like values, otherwise
-// through `pp.pprint` itself, so the output is the same either way.
+// through `pp.pprint` itself, so the output is the same either way, and so
+// is what a stream that fails part-way has taken by then.
 #include "layout/result_writer.hpp"
 
 #include <array>
@@ -9,6 +10,7 @@
 #include "bridge/module_globals.hpp"
 #include "layout/layout_plan.hpp"
 #include "layout/layout_writer.hpp"
+#include "layout/stream_kind.hpp"
 
 namespace harborsweep {
 namespace {
@@ -100,8 +102,10 @@ void write_result(nb::handle module, nb::handle value) {
         pp.attr("pprint")(value);
         return;
     }
-    OutputSink sink(stream.attr("write"));
+    WriteCalls calls = write_calls_for(stream, plan.ascii);
+    OutputSink sink(stream.attr("write"), calls);
     write_layout(value, plan, sink);
+    sink.end_call();
     sink.ascii("\n");
     sink.finish();
 }
