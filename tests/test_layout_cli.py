@@ -4,7 +4,7 @@ import pprint
 
 import pytest
 
-from launcher import check_order, check_output, run_harborsweep, write_checks
+from launcher import check_order, check_output, error_and_notes, run_harborsweep, write_checks
 from standin_controller import Account, Reply, Rule, Scenario
 
 WIDE = {f"member_{i:02d}": {"name": f"gateway-{i}", "ok": i % 2 == 0, "ratio": i / 7} for i in range(9)}
@@ -53,4 +53,4 @@ def test_output_that_the_stream_cannot_encode_fails_after_what_pprint_writes(con
     assert len(expected) > 16_000
     assert done.returncode == 1
     assert done.stdout == expected
-    assert done.stderr.decode("latin-1").endswith(f"\nUnicodeEncodeError: {error}\n")
+    assert error_and_notes(done.stderr)[0] == f"UnicodeEncodeError: {error}"
