@@ -26,7 +26,7 @@ test -x $(1)/bin/python || $(FOUND_PYTHON) -m venv $(1) || { rm -rf $(1); exit 1
 $(1)/bin/python tools/build_requirements.py $(1)/.build-requirements
 endef
 
-.PHONY: install test test-all demo bench
+.PHONY: install test test-all demo bench sanitize
 
 # A virtual environment per interpreter, with the package built from this
 # tree and its test dependencies.
@@ -54,3 +54,47 @@ demo: install
 
 bench: install
 	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done
+
+# The whole suite against a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, in its own build directory and environment.
+# The interpreter is not instrumented, so ASan's runtime is preloaded into it
+# (and, through the environment, into every child the tests start); the
+# module itself pulls in UBSan's. ASan intercepts C++ throws and finds the
+# real __cxa_throw only in libraries loaded at start, and the interpreter is
+# C: libstdc++ is preloaded too, or the first exception aborts the process.
+# PYTHONMALLOC=malloc routes Python objects
+# through ASan's allocator too. Leak detection is off: the interpreter's own
+# allocations at exit would bury anything of ours.
+# Any report aborts its process: the suite's process, or a child whose test
+# then sees a status it never expects. ASan's reports also go to log files,
+# which fail the run whatever the tests saw; UBSan's cannot (its runtime is a
+# second copy beside ASan's, whose report-path entry point wins), so the
+# suite runs with --capture=sys to keep its own process's reports on the
+# terminal. HARBORSWEEP_SANITIZE skips the tests that measure the process's
+# memory, which ASan's quarantine keeps resident.
+SANITIZE_CXX ?= g++
+SANITIZE_FLAGS := -fsanitize=address -fsanitize=undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+SANITIZE_VENV = .venv/sanitize-$(PY_TAG)
+SANITIZE_LOGS = $(CURDIR)/build/sanitize-logs-$(PY_TAG)
+SANITIZE_PRELOAD = $(foreach library,libasan.so libstdc++.so,$(shell $(SANITIZE_CXX) -print-file-name=$(library)))
+
+sanitize:
+	$(call venv_ready,$(SANITIZE_VENV))
+	$(SANITIZE_VENV)/bin/python $(PIP_INSTALL) \
+	    --config-settings=build-dir=build/sanitize-{wheel_tag} \
+	    --config-settings=cmake.build-type=RelWithDebInfo \
+	    --config-settings=cmake.define.CMAKE_CXX_COMPILER=$(SANITIZE_CXX) \
+	    "--config-settings=cmake.define.CMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" \
+	    ".[test]"
+	@for library in $(SANITIZE_PRELOAD); do \
+	    test -f $$library || { echo "sanitize: $(SANITIZE_CXX) has no $$library"; exit 1; }; \
+	done
+	rm -rf $(SANITIZE_LOGS) && mkdir -p $(SANITIZE_LOGS)
+	LD_PRELOAD="$(SANITIZE_PRELOAD)" PYTHONMALLOC=malloc HARBORSWEEP_SANITIZE=1 \
+	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1:log_path=$(SANITIZE_LOGS)/asan \
+	UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
+	    $(SANITIZE_VENV)/bin/python -m pytest --capture=sys; status=$$?; \
+	if [ -n "$$(ls $(SANITIZE_LOGS))" ]; then \
+	    cat $(SANITIZE_LOGS)/*; echo "sanitize: ASan reports above (logs in $(SANITIZE_LOGS))"; exit 1; \
+	fi; \
+	exit $$status
