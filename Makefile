@@ -59,24 +59,24 @@ bench: install
 # UndefinedBehaviorSanitizer, in its own build directory and environment.
 # The interpreter is not instrumented, so ASan's runtime is preloaded into it
 # (and, through the environment, into every child the tests start); the
-# module itself pulls in UBSan's. ASan intercepts C++ throws and finds the
+# module itself pulls in UBSan's. ASan intercepts C++ throws but finds the
 # real __cxa_throw only in libraries loaded at start, and the interpreter is
 # C: libstdc++ is preloaded too, or the first exception aborts the process.
-# PYTHONMALLOC=malloc routes Python objects
-# through ASan's allocator too. Leak detection is off: the interpreter's own
-# allocations at exit would bury anything of ours.
-# Any report aborts its process: the suite's process, or a child whose test
-# then sees a status it never expects. ASan's reports also go to log files,
-# which fail the run whatever the tests saw; UBSan's cannot (its runtime is a
-# second copy beside ASan's, whose report-path entry point wins), so the
-# suite runs with --capture=sys to keep its own process's reports on the
-# terminal. HARBORSWEEP_SANITIZE skips the tests that measure the process's
-# memory, which ASan's quarantine keeps resident.
+# PYTHONMALLOC=malloc routes Python objects through ASan's allocator too.
+# Leak detection is off: the interpreter's own allocations at exit would
+# bury anything of ours.
+# Any report aborts its process: the suite's own, or a child whose test then
+# sees a status it never expects. ASan's reports also go to log files, which
+# fail the run whatever the tests saw; UBSan's cannot (its runtime is a
+# second copy beside ASan's, whose report-path entry point wins), so pytest
+# runs with --capture=sys to keep its own process's reports on the terminal.
+# HARBORSWEEP_SANITIZE skips the tests that measure the process's memory,
+# which ASan's quarantine keeps resident.
 SANITIZE_CXX ?= g++
 SANITIZE_FLAGS := -fsanitize=address -fsanitize=undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 SANITIZE_VENV = .venv/sanitize-$(PY_TAG)
 SANITIZE_LOGS = $(CURDIR)/build/sanitize-logs-$(PY_TAG)
-SANITIZE_PRELOAD = $(foreach library,libasan.so libstdc++.so,$(shell $(SANITIZE_CXX) -print-file-name=$(library)))
+SANITIZE_PRELOAD = $(foreach library,libasan.so libstdc++.so.6,$(shell $(SANITIZE_CXX) -print-file-name=$(library)))
 
 sanitize:
 	$(call venv_ready,$(SANITIZE_VENV))
