@@ -1,18 +1,52 @@
 # Set-up and everyday commands; README.md describes them.
 PYTHON ?= python3
-VENV ?= .venv/$(shell $(PYTHON) -c 'import sys; print("py%d.%d" % sys.version_info[:2])')
-BIN := $(VENV)/bin
+# What the package supports; `make test-all` runs the suite on each one found.
+SUPPORTED_PYTHONS := python3.10 python3.11 python3.12 python3.13
 
-.PHONY: install test demo bench format format-check
+PYENV_VERSIONS := $(or $(PYENV_ROOT),$(HOME)/.pyenv)/versions
+
+# The interpreter PYTHON names, on PATH or in pyenv's versions folder
+# (tools/find_python). Looked up once, and only when a recipe needs it: make
+# expands a whole recipe before running its first line, so an unknown PYTHON
+# stops the run before anything is created.
+FOUND_PYTHON = $(eval FOUND_PYTHON := $$(shell tools/find_python '$(PYTHON)'))$(or $(FOUND_PYTHON),$(error PYTHON=$(PYTHON): no such interpreter on PATH or in $(PYENV_VERSIONS)))
+PY_TAG = $(eval PY_TAG := $$(shell '$$(FOUND_PYTHON)' -c 'import sys; print("py%d.%d" % sys.version_info[:2])'))$(PY_TAG)
+
+VENV ?= .venv/$(PY_TAG)
+BIN = $(VENV)/bin
+PIP_INSTALL = -m pip install -q --disable-pip-version-check --no-build-isolation
+
+# $(call venv_ready,DIR): a virtual environment in DIR holding what building
+# the package needs, so that pip can build without isolation and CMake keeps
+# its build directory (build/<wheel tag>) from one install to the next: an
+# unchanged tree compiles nothing, an edited source file compiles alone.
+# A failed creation leaves no half-made DIR.
+define venv_ready
+test -x $(1)/bin/python || $(FOUND_PYTHON) -m venv $(1) || { rm -rf $(1); exit 1; }
+$(1)/bin/python tools/build_requirements.py $(1)/.build-requirements
+endef
+
+.PHONY: install test test-all demo bench sanitize format format-check
 
 # A virtual environment per interpreter, with the package built from this
 # tree and its test dependencies.
 install:
-	test -x $(BIN)/python || $(PYTHON) -m venv $(VENV)
-	$(BIN)/python -m pip install -q --disable-pip-version-check ".[test]"
+	$(call venv_ready,$(VENV))
+	$(BIN)/python $(PIP_INSTALL) ".[test]"
 
 test: install
 	$(BIN)/python -m pytest
+
+# `make test` with every supported interpreter that the machine has.
+test-all:
+	@status=0; ran=0; \
+	for name in $(SUPPORTED_PYTHONS); do \
+	    found=$$(tools/find_python $$name) || { echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), skipped"; continue; }; \
+	    echo "=== make test PYTHON=$$found"; ran=$$((ran + 1)); \
+	    $(MAKE) --no-print-directory test PYTHON=$$found || { echo "=== FAILED with $$name"; status=1; }; \
+	done; \
+	if [ $$ran = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi; \
+	exit $$status
 
 # The example checks against a stand-in controller on 127.0.0.1.
 demo: install
@@ -34,7 +68,7 @@ CLANG_FORMAT := .venv/clang-format-$(CLANG_FORMAT_VERSION)/bin/clang-format
 CXX_SOURCES = $(sort $(wildcard src/native/*/*.cpp src/native/*/*.hpp))
 
 $(CLANG_FORMAT):
-	$(PYTHON) -m venv $(dir $(@D))
+	$(FOUND_PYTHON) -m venv $(dir $(@D))
 	$(dir $@)python -m pip install -q --disable-pip-version-check clang-format==$(CLANG_FORMAT_VERSION)
 
 format: $(CLANG_FORMAT)
@@ -42,3 +76,47 @@ format: $(CLANG_FORMAT)
 
 format-check: $(CLANG_FORMAT)
 	$(CLANG_FORMAT) --dry-run -Werror $(CXX_SOURCES)
+
+# The whole suite against a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, in its own build directory and environment.
+# The interpreter is not instrumented, so ASan's runtime is preloaded into it
+# (and, through the environment, into every child the tests start); the
+# module itself pulls in UBSan's. ASan intercepts C++ throws but finds the
+# real __cxa_throw only in libraries loaded at start, and the interpreter is
+# C: libstdc++ is preloaded too, or the first exception aborts the process.
+# PYTHONMALLOC=malloc routes Python objects through ASan's allocator too.
+# Leak detection is off: the interpreter's own allocations at exit would
+# bury anything of ours.
+# Any report aborts its process: the suite's own, or a child whose test then
+# sees a status it never expects. ASan's reports also go to log files, which
+# fail the run whatever the tests saw; UBSan's cannot (its runtime is a
+# second copy beside ASan's, whose report-path entry point wins), so pytest
+# runs with --capture=sys to keep its own process's reports on the terminal.
+# HARBORSWEEP_SANITIZE skips the tests that measure the process's memory,
+# which ASan's quarantine keeps resident.
+SANITIZE_CXX ?= g++
+SANITIZE_FLAGS := -fsanitize=address -fsanitize=undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+SANITIZE_VENV = .venv/sanitize-$(PY_TAG)
+SANITIZE_LOGS = $(CURDIR)/build/sanitize-logs-$(PY_TAG)
+SANITIZE_PRELOAD = $(foreach library,libasan.so libstdc++.so.6,$(shell $(SANITIZE_CXX) -print-file-name=$(library)))
+
+sanitize:
+	$(call venv_ready,$(SANITIZE_VENV))
+	$(SANITIZE_VENV)/bin/python $(PIP_INSTALL) \
+	    --config-settings=build-dir=build/sanitize-{wheel_tag} \
+	    --config-settings=cmake.build-type=RelWithDebInfo \
+	    --config-settings=cmake.define.CMAKE_CXX_COMPILER=$(SANITIZE_CXX) \
+	    "--config-settings=cmake.define.CMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" \
+	    ".[test]"
+	@for library in $(SANITIZE_PRELOAD); do \
+	    test -f $$library || { echo "sanitize: $(SANITIZE_CXX) has no $$library"; exit 1; }; \
+	done
+	rm -rf $(SANITIZE_LOGS) && mkdir -p $(SANITIZE_LOGS)
+	LD_PRELOAD="$(SANITIZE_PRELOAD)" PYTHONMALLOC=malloc HARBORSWEEP_SANITIZE=1 \
+	ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1:log_path=$(SANITIZE_LOGS)/asan \
+	UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1 \
+	    $(SANITIZE_VENV)/bin/python -m pytest --capture=sys; status=$$?; \
+	if [ -n "$$(ls $(SANITIZE_LOGS))" ]; then \
+	    cat $(SANITIZE_LOGS)/*; echo "sanitize: ASan reports above (logs in $(SANITIZE_LOGS))"; exit 1; \
+	fi; \
+	exit $$status

@@ -6,7 +6,7 @@ import pexpect
 import pytest
 
 from launcher import CONSOLE_SCRIPT, clean_environment, run_harborsweep, write_checks
-from standin_controller import Account, Reply, Rule, Scenario
+from standin_controller import Scenario
 
 HELP_TEXTS = [
     "Quorvane Controller IP. User will be prompted to enter the IP if not specified.",
@@ -16,9 +16,14 @@ HELP_TEXTS = [
 ]
 
 
+def scenario_data(username="admin", password="pw"):
+    """The scenario in its JSON form, which a stand-in in a child process reads."""
+    return {"accounts": [{"username": username, "password": password, "cid": "c-9"}],
+            "rules": [{"match": {"action": "echo"}, "json": {"ok": True}}]}
+
+
 def scenario(username="admin", password="pw"):
-    return Scenario(accounts=[Account(username, password, cid="c-9")],
-                    rules=[Rule({"action": "echo"}, Reply(json={"ok": True}))])
+    return Scenario.from_dict(scenario_data(username, password))
 
 
 @pytest.mark.parametrize("console_script", [False, True])
@@ -51,12 +56,14 @@ def test_command_line_errors_exit_2_before_any_prompt(args, message):
     assert lines[-1] == f"harborsweep: error: {message}"
 
 
+# pexpect forks for its pty: the stand-ins of these tests serve from child
+# processes (controller_process), so that this one has no threads then.
 def spawn(*args):
     return pexpect.spawn(CONSOLE_SCRIPT, list(args), env=clean_environment(), timeout=30)
 
 
-def test_prompts_ask_for_address_then_password_without_echo(controller, tmp_path):
-    stand_in = controller(scenario())
+def test_prompts_ask_for_address_then_password_without_echo(controller_process, tmp_path):
+    stand_in = controller_process(scenario_data())
     config_dir = write_checks(tmp_path, {"echo.cfg": "[quorvane]\naction = echo\n"})
     child = spawn("--config_dir", config_dir)
     child.expect_exact("Enter Quorvane Controller IP: ")
@@ -71,8 +78,8 @@ def test_prompts_ask_for_address_then_password_without_echo(controller, tmp_path
     assert stand_in.bodies[0] == b"action=login&username=admin&password=pw"
 
 
-def test_no_prompt_when_options_are_given(controller, tmp_path):
-    stand_in = controller(scenario(password="-x"))
+def test_no_prompt_when_options_are_given(controller_process, tmp_path):
+    stand_in = controller_process(scenario_data(password="-x"))
     config_dir = write_checks(tmp_path, {"echo.cfg": "[quorvane]\naction = echo\n"})
     child = spawn("--controller_ip", stand_in.address, "--password=-x", "--config_dir", config_dir)
     child.expect(pexpect.EOF)

@@ -5,6 +5,8 @@ import os
 import sys
 import tracemalloc
 
+import pytest
+
 import harborsweep.harborsweep as hs
 
 CALLS = 100_000
@@ -78,6 +80,7 @@ def succeed(function, *args, **kwargs):
     return lambda: function(*args, **kwargs)
 
 
+@pytest.mark.measures_memory
 def test_filter_results_keeps_reference_counts_and_memory_flat():
     f = hs.filter_results
     # Everything decoded at run time: literals, small numbers and interned
@@ -133,6 +136,7 @@ def test_filter_results_keeps_reference_counts_and_memory_flat():
     assert resident < 4 * 1024 * 1024
 
 
+@pytest.mark.measures_memory
 def test_get_default_config_dir_keeps_reference_counts_and_memory_flat(tmp_path, monkeypatch):
     (tmp_path / "found").mkdir()
     (tmp_path / "found" / "config").mkdir()
@@ -168,6 +172,7 @@ class Answer:
         return self.decoded
 
 
+@pytest.mark.measures_memory
 def test_login_and_checks_keep_reference_counts_and_memory_flat(tmp_path, monkeypatch):
     (tmp_path / "names.ini").write_text("[default]\nfilters = items, name\n[quorvane]\naction = names\n")
     (tmp_path / "chain.cfg").write_text("[quorvane]\naction = show\nname = output(names.ini)\n")

@@ -89,6 +89,17 @@ def test_records_raw_bodies_and_headers_in_arrival_order(controller):
     assert first.fields == [("action", "login"), ("username", "admin"), ("password", "a b&c=d%")]
 
 
+def test_a_stand_in_in_a_child_process_records_through_a_file(controller_process):
+    running = controller_process({"accounts": [{"username": "admin", "password": "pw", "cid": "c-1"}]})
+    url = running.url
+    assert requests.post(url, data=login_form("admin", "pw"), verify=False).json()["CID"] == "c-1"
+    # Bytes that are not UTF-8 come back as they were sent.
+    requests.post(url, data=b"action=x&v=\xff\x00", verify=False,
+                  headers={"Content-Type": "application/x-www-form-urlencoded"})
+    assert running.bodies == [b"action=login&username=admin&password=pw", b"action=x&v=\xff\x00"]
+    assert running.requests[1].headers["Content-Type"] == "application/x-www-form-urlencoded"
+
+
 def test_error_status_non_json_delay_and_drop(controller):
     running = controller(Scenario(rules=[
         Rule({"action": "boom"}, Reply(json={"return": False, "reason": "internal"}, status=500)),
@@ -155,7 +166,9 @@ def test_command_line_prints_address_and_stops_on_sigterm(tmp_path):
         assert (ping.status_code, ping.json()) == (201, "pong")
     finally:
         server.send_signal(signal.SIGTERM)
-        assert server.wait(timeout=10) == 0
+        status = server.wait(timeout=10)
+        server.stdout.close()
+    assert status == 0
     with pytest.raises(OSError):
         socket.create_connection(("127.0.0.1", int(address.split(":")[1])), timeout=1).close()
 
@@ -194,6 +207,7 @@ def test_fleet_scenario_has_a_rule_for_every_example_check():
     assert len(checks) >= 5
     for check in checks:
         parser = configparser.ConfigParser()
-        parser.read_file(open(check, encoding="utf-8"))
+        with open(check, encoding="utf-8") as file:
+            parser.read_file(file)
         parser.get("default", "description")  # interpolates: a lone "%" would fail
         assert parser.get("quorvane", "action") in actions, check

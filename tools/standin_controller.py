@@ -42,6 +42,10 @@ that is the method, the path and the raw body as received, separated by
 single spaces. Body bytes outside printable ASCII, and the backslash, are
 shown as ``\\xNN`` so that every request stays on one line; a form body as
 ``requests`` sends it is printable ASCII throughout and shows unchanged.
+
+With ``--record FILE`` it also appends every request to FILE, one JSON line
+each, before answering it. ``StandinProcess`` runs it so from Python, for a
+caller that must not have threads of its own (one that forks, as a pty does).
 """
 
 from __future__ import annotations
@@ -53,11 +57,12 @@ import signal
 import socket
 import ssl
 import struct
+import subprocess
 import sys
 import tempfile
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import asdict, dataclass, field
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from typing import Any, TextIO
 from urllib.parse import parse_qsl
@@ -249,6 +254,15 @@ class RecordedRequest:
         """The form fields in body order, repeated names kept."""
         return parse_qsl(self.body.decode("utf-8"), keep_blank_values=True)
 
+    # One line of a record file; Latin-1 keeps any body's bytes as they came.
+    def to_json(self) -> str:
+        return json.dumps({**asdict(self), "body": self.body.decode("latin-1")})
+
+    @classmethod
+    def from_json(cls, line: str) -> "RecordedRequest":
+        data = json.loads(line)
+        return cls(data["method"], data["path"], data["headers"], data["body"].encode("latin-1"))
+
 
 class _Handler(BaseHTTPRequestHandler):
     server: "_TLSServer"
@@ -294,15 +308,15 @@ class _TLSServer(ThreadingHTTPServer):
     # stop() must not wait for an answer still sleeping out its delay.
     block_on_close = False
 
-    def __init__(
-        self, scenario: Scenario, context: ssl.SSLContext, log: TextIO | None = None
-    ) -> None:
+    def __init__(self, scenario: Scenario, context: ssl.SSLContext,
+                 log: TextIO | None = None, record_to: str | None = None) -> None:
         super().__init__((LOOPBACK, 0), _Handler)
         self.scenario = scenario
         self.context = context
         self.log = log
         self.requests: list[RecordedRequest] = []
         self._lock = threading.Lock()
+        self._record_file = None if record_to is None else open(record_to, "a", encoding="utf-8")
 
     def record(self, request: RecordedRequest) -> None:
         # Under the lock, so that lines of concurrent requests never interleave
@@ -312,6 +326,18 @@ class _TLSServer(ThreadingHTTPServer):
             if self.log is not None:
                 self.log.write(request.log_line() + "\n")
                 self.log.flush()
+            # Written before the answer, so a client that has its answer
+            # finds its request in the file.
+            if self._record_file is not None:
+                self._record_file.write(request.to_json() + "\n")
+                self._record_file.flush()
+
+    def server_close(self) -> None:
+        super().server_close()
+        with self._lock:
+            if self._record_file is not None:
+                self._record_file.close()
+                self._record_file = None
 
     # The handshake happens in the request's own thread, so a slow or failing
     # client never holds up the accept loop.
@@ -344,11 +370,14 @@ class StandinController:
 
     Use as a context manager, or call ``start`` and ``stop``. With ``log``, a
     text stream, every request is also written there as it arrives, one line
-    each (``RecordedRequest.log_line``)."""
+    each (``RecordedRequest.log_line``); with ``record_to``, it is also
+    appended to that file (see ``RecordedRequest.to_json``)."""
 
-    def __init__(self, scenario: Scenario, log: TextIO | None = None) -> None:
+    def __init__(self, scenario: Scenario, log: TextIO | None = None,
+                 record_to: str | None = None) -> None:
         self.scenario = scenario
         self.log = log
+        self.record_to = record_to
         self.ca = trustme.CA()
         self._server: _TLSServer | None = None
         self._thread: threading.Thread | None = None
@@ -357,7 +386,7 @@ class StandinController:
     def start(self) -> "StandinController":
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         self.ca.issue_cert(LOOPBACK, "localhost").configure_cert(context)
-        self._server = _TLSServer(self.scenario, context, self.log)
+        self._server = _TLSServer(self.scenario, context, self.log, self.record_to)
         host = self._server.server_address[0]
         if host != LOOPBACK:
             self._server.server_close()
@@ -418,6 +447,71 @@ class StandinController:
         return [request.body for request in self.requests]
 
 
+class StandinProcess:
+    """The stand-in served by a child process (this file's command line).
+
+    For a caller that forks: a process that forks while it runs threads, as
+    ``StandinController`` does, risks a child deadlocked on a lock that one of
+    those threads held (Python 3.12 and later warn about it). ``address``,
+    ``url``, ``requests`` and ``bodies`` work as for ``StandinController``;
+    the scenario is given in its JSON form (see ``Scenario.from_dict``)."""
+
+    def __init__(self, scenario: dict[str, Any]) -> None:
+        self.scenario = scenario
+        self._process: subprocess.Popen[str] | None = None
+        self._scratch: tempfile.TemporaryDirectory[str] | None = None
+
+    def start(self) -> "StandinProcess":
+        self._scratch = tempfile.TemporaryDirectory(prefix="standin-process-")
+        scenario_file = os.path.join(self._scratch.name, "scenario.json")
+        self._record = os.path.join(self._scratch.name, "requests.jsonl")
+        with open(scenario_file, "w", encoding="utf-8") as file:
+            json.dump(self.scenario, file)
+        self._process = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), "--scenario", scenario_file,
+             "--record", self._record],
+            stdout=subprocess.PIPE, text=True)
+        assert self._process.stdout is not None
+        self.address = self._process.stdout.readline().strip()
+        if not self.address:
+            self.stop()
+            raise RuntimeError("stand-in controller process exited without serving")
+        return self
+
+    def stop(self) -> None:
+        if self._process is not None:
+            self._process.terminate()
+            self._process.wait(timeout=10)
+            assert self._process.stdout is not None
+            self._process.stdout.close()
+            self._process = None
+        if self._scratch is not None:
+            self._scratch.cleanup()
+            self._scratch = None
+
+    def __enter__(self) -> "StandinProcess":
+        return self.start()
+
+    def __exit__(self, *exc_info: Any) -> None:
+        self.stop()
+
+    @property
+    def url(self) -> str:
+        return f"https://{self.address}{API_PATH}"
+
+    @property
+    def requests(self) -> list[RecordedRequest]:
+        assert self._scratch is not None, "stand-in controller process not started"
+        if not os.path.exists(self._record):
+            return []
+        with open(self._record, encoding="utf-8") as file:
+            return [RecordedRequest.from_json(line) for line in file]
+
+    @property
+    def bodies(self) -> list[bytes]:
+        return [request.body for request in self.requests]
+
+
 def main(argv: list[str] | None = None) -> None:
     parser = argparse.ArgumentParser(
         description="Serve a stand-in Quorvane Controller on 127.0.0.1 until "
@@ -430,12 +524,14 @@ def main(argv: list[str] | None = None) -> None:
         help="write each request to standard error as it arrives: "
         "METHOD PATH BODY on one line, the body raw as received",
     )
+    parser.add_argument("--record", metavar="FILE",
+                        help="append every request to FILE, one JSON line each")
     options = parser.parse_args(argv)
     scenario = Scenario.load(options.scenario)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     log = sys.stderr if options.verbose else None
     try:
-        with StandinController(scenario, log) as controller:
+        with StandinController(scenario, log, options.record) as controller:
             print(controller.address, flush=True)
             while True:
                 signal.pause()
