@@ -128,6 +128,18 @@ def test_interrupts_and_exits_are_never_taken_for_a_failed_login_or_a_missing_fi
     with mock.patch.object(hs.configparser, "ConfigParser", Config), \
          mock.patch.object(hs, "get_quorvane_cid", return_value="c"), pytest.raises(SystemExit):
         hs.quorvane_api("ctl", "u", "p", str(tmp_path), str(tmp_path / "c.cfg"))
+    # Nor do they get the notes that name a check file: only errors do.
+    (tmp_path / "chain").mkdir()
+    (tmp_path / "chain" / "chained.cfg").write_text("[quorvane]\naction = x\nname = output(names.ini)\n")
+    (tmp_path / "chain" / "names.ini").write_text("[quorvane]\naction = names\n")
+    for stop in (KeyboardInterrupt(), SystemExit(1)):
+        # The run's login, the chained check's, then the referenced check's stops.
+        with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
+                                             "--config_dir", str(tmp_path / "chain")]), \
+             mock.patch.object(hs, "get_quorvane_cid", side_effect=["c", "c", stop]), \
+             pytest.raises(type(stop)) as stopped:
+            hs.main()
+        assert stopped.value is stop and not hasattr(stop, "__notes__")
 
 
 def test_check_files_are_closed_once_read(tmp_path):
