@@ -55,18 +55,13 @@ void OutputSink::empty_call() {
 // The piece does not fit what is free: grow the buffer up to a chunk, and
 // past that send the buffer out first. An ASCII piece longer than a chunk
 // goes out in chunk-sized parts. With pprint's calls nothing goes out before
-// the call ends, so the buffer grows to hold it.
+// the call ends, so the buffer grows past a chunk to hold it whole.
 void OutputSink::spill(std::string_view piece) {
-    if (calls_ == WriteCalls::pprint) {
-        buffer_.resize(std::max({buffer_.size() * 2, used_ + piece.size(), std::size_t{4096}}));
-        std::memcpy(buffer_.data() + used_, piece.data(), piece.size());
-        used_ += piece.size();
-        return;
-    }
-    if (buffer_.size() < kChunkSize) {
+    bool whole_calls = calls_ == WriteCalls::pprint;
+    if (whole_calls || buffer_.size() < kChunkSize) {
         std::size_t wanted =
             std::max({buffer_.size() * 2, used_ + piece.size(), std::size_t{4096}});
-        buffer_.resize(std::min(wanted, kChunkSize));
+        buffer_.resize(whole_calls ? wanted : std::min(wanted, kChunkSize));
     }
     while (piece.size() > buffer_.size() - used_) {
         if (used_ == 0) {
