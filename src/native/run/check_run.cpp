@@ -54,13 +54,11 @@ nb::object elements_of(nb::handle nested) {
     return iterator;
 }
 
-// Names the referenced check as written and the check holding the
-// reference by its base name, as the cycle message names them.
-nb::object reference_note(nb::handle module, nb::handle name, nb::handle config_file) {
+// The check holding a reference is named by its base name, as the cycle
+// message names it.
+nb::object base_name(nb::handle module, nb::handle config_file) {
     nb::object os = global(module, "os");
-    nb::object holder = os.attr("path").attr("basename")(os.attr("fsdecode")(config_file));
-    return nb::steal(
-        PyUnicode_FromFormat("while running output(%S) for %S", name.ptr(), holder.ptr()));
+    return os.attr("path").attr("basename")(os.attr("fsdecode")(config_file));
 }
 
 nb::object run_chained(nb::handle module, const CheckArguments &check, RequestPlan &plan,
@@ -72,7 +70,7 @@ nb::object run_chained(nb::handle module, const CheckArguments &check, RequestPl
                                                   check.password, check.config_dir,
                                                   plan.compound_filepath);
         },
-        [&] { return reference_note(module, plan.compound_name, check.config_file); });
+        [&] { return reference_note(plan.compound_name, base_name(module, check.config_file)); });
     nb::list compound;
     for (nb::handle element : elements_of(nested)) {
         plan.fields[plan.compound_option] = element;

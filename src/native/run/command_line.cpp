@@ -85,10 +85,6 @@ void run_check(nb::handle module, const RunSettings &run, nb::handle filepath) {
     flush_standard_output(module);
 }
 
-nb::object check_file_note(nb::handle name) {
-    return nb::steal(PyUnicode_FromFormat("while running check file %S", name.ptr()));
-}
-
 }  // namespace
 
 nb::object main(nb::handle module) {

@@ -9,8 +9,15 @@
 namespace harborsweep {
 namespace {
 
-// What the notes of output references begin with; see check_run.cpp.
-constexpr std::string_view kReferenceNote = "while running output(";
+// What the notes of output references begin with, and so are told by.
+constexpr char kReferenceNote[] = "while running output(";
+
+nb::object formatted(PyObject *text) {
+    nb::object note = nb::steal(text);
+    if (!note.is_valid())
+        nb::raise_python_error();
+    return note;
+}
 
 bool is_reference_note(PyObject *note) {
     if (!PyUnicode_Check(note))
@@ -21,14 +28,22 @@ bool is_reference_note(PyObject *note) {
         PyErr_Clear();  // a note with lone surrogates is not one of ours
         return false;
     }
-    return std::string_view(text, static_cast<std::size_t>(size)).starts_with(kReferenceNote);
+    return std::string_view(text, static_cast<std::size_t>(size))
+        .starts_with(std::string_view(kReferenceNote));
 }
 
 }  // namespace
 
+nb::object check_file_note(nb::handle name) {
+    return formatted(PyUnicode_FromFormat("while running check file %S", name.ptr()));
+}
+
+nb::object reference_note(nb::handle reference, nb::handle holder) {
+    return formatted(
+        PyUnicode_FromFormat("%s%S) for %S", kReferenceNote, reference.ptr(), holder.ptr()));
+}
+
 void note_on_error(nb::python_error &error, nb::handle text) {
-    if (!text.is_valid())
-        nb::raise_python_error();
     nb::handle value = error.value();
     nb::object notes = nb::getattr(value, "__notes__", nb::none());
     if (!PyList_Check(notes.ptr())) {

@@ -11,6 +11,14 @@ namespace nb = nanobind;
 
 namespace harborsweep {
 
+// "while running check file NAME": the note of a check that the run takes
+// from the configuration directory, NAME as the directory lists it.
+nb::object check_file_note(nb::handle name);
+
+// "while running output(REFERENCE) for HOLDER": the note of a referenced
+// check, REFERENCE as written and HOLDER the check file that holds it.
+nb::object reference_note(nb::handle reference, nb::handle holder);
+
 // Adds the note `text` to the error on its way out, before the notes of the
 // output references it has already passed, so that the notes read from the
 // outermost check inward. A note that can't be added is given up, never the
