@@ -20,20 +20,25 @@ def pytest_runtest_setup(item):
         pytest.skip("measures process memory, which means nothing under the sanitizers")
 
 
-@pytest.fixture
-def controller():
-    """Starts a stand-in controller for a scenario: ``controller(scenario)``.
-
-    Every one started is stopped when the test ends."""
+def serving(kind):
+    """Yields a starter of stand-ins of `kind`; stops every one it started."""
     started = []
 
     def start(scenario):
-        started.append(StandinController(scenario).start())
+        started.append(kind(scenario).start())
         return started[-1]
 
     yield start
     for running in reversed(started):
         running.stop()
+
+
+@pytest.fixture
+def controller():
+    """Starts a stand-in controller for a scenario: ``controller(scenario)``.
+
+    Every one started is stopped when the test ends."""
+    yield from serving(StandinController)
 
 
 @pytest.fixture
@@ -41,12 +46,4 @@ def controller_process():
     """Like ``controller``, but each stand-in serves from a child process, and
     the scenario is given in its JSON form: for tests that fork, such as
     pexpect's pty, which must not have threads running in this process."""
-    started = []
-
-    def start(scenario):
-        started.append(StandinProcess(scenario).start())
-        return started[-1]
-
-    yield start
-    for running in reversed(started):
-        running.stop()
+    yield from serving(StandinProcess)

@@ -365,7 +365,27 @@ class _TLSServer(ThreadingHTTPServer):
         pass
 
 
-class StandinController:
+class _Serving:
+    """What both ways of serving a scenario share. Use one as a context
+    manager, or call ``start`` and ``stop``; each provides those two,
+    ``address`` and ``requests``."""
+
+    def __enter__(self) -> Any:
+        return self.start()
+
+    def __exit__(self, *exc_info: Any) -> None:
+        self.stop()
+
+    @property
+    def url(self) -> str:
+        return f"https://{self.address}{API_PATH}"
+
+    @property
+    def bodies(self) -> list[bytes]:
+        return [request.body for request in self.requests]
+
+
+class StandinController(_Serving):
     """Serves a scenario on 127.0.0.1 (ephemeral port) in a background thread.
 
     Use as a context manager, or call ``start`` and ``stop``. With ``log``, a
@@ -416,12 +436,6 @@ class StandinController:
             self._ca_dir.cleanup()
             self._ca_dir = None
 
-    def __enter__(self) -> "StandinController":
-        return self.start()
-
-    def __exit__(self, *exc_info: Any) -> None:
-        self.stop()
-
     @property
     def port(self) -> int:
         assert self._server is not None, "stand-in controller not started"
@@ -433,21 +447,13 @@ class StandinController:
         return f"{LOOPBACK}:{self.port}"
 
     @property
-    def url(self) -> str:
-        return f"https://{self.address}{API_PATH}"
-
-    @property
     def requests(self) -> list[RecordedRequest]:
         assert self._server is not None, "stand-in controller not started"
         with self._server._lock:
             return list(self._server.requests)
 
-    @property
-    def bodies(self) -> list[bytes]:
-        return [request.body for request in self.requests]
 
-
-class StandinProcess:
+class StandinProcess(_Serving):
     """The stand-in served by a child process (this file's command line).
 
     For a caller that forks: a process that forks while it runs threads, as
@@ -489,16 +495,6 @@ class StandinProcess:
             self._scratch.cleanup()
             self._scratch = None
 
-    def __enter__(self) -> "StandinProcess":
-        return self.start()
-
-    def __exit__(self, *exc_info: Any) -> None:
-        self.stop()
-
-    @property
-    def url(self) -> str:
-        return f"https://{self.address}{API_PATH}"
-
     @property
     def requests(self) -> list[RecordedRequest]:
         assert self._scratch is not None, "stand-in controller process not started"
@@ -506,10 +502,6 @@ class StandinProcess:
             return []
         with open(self._record, encoding="utf-8") as file:
             return [RecordedRequest.from_json(line) for line in file]
-
-    @property
-    def bodies(self) -> list[bytes]:
-        return [request.body for request in self.requests]
 
 
 def main(argv: list[str] | None = None) -> None:
