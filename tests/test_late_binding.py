@@ -1,5 +1,6 @@
 # The operations reach requests, the standard modules, the builtins and each other through the module globals at call time.
 import sys
+import types
 from unittest import mock
 
 import pytest
@@ -86,7 +87,7 @@ def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
     assert capsys.readouterr().out == "Check C\n\n\n"
     # Output is flushed through the module's sys.stdout as it is then, after
     # the description and after the result; a stdout without flush() is left alone.
-    for stdout in (mock.Mock(spec=["write", "flush"]), mock.Mock(spec=["write"]), None):
+    for stdout in (types.SimpleNamespace(flush=mock.Mock()), types.SimpleNamespace(), None):
         with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
                                              "--config_dir", str(tmp_path)]), \
              mock.patch.object(hs, "get_quorvane_cid"), \
