@@ -128,7 +128,7 @@ def test_session_ids_that_are_not_text_go_out_as_requests_encodes_them(controlle
     # A mapping goes key by key.
     ({"k1": 1, "k2": 2}, [b"gw=k1", b"gw=k2"], ["k1", "k2"]),
     ([], [], []),
-])
+], ids=["text", "lists", "mapping", "empty list"])
 def test_chained_check_sends_one_request_per_element(controller, tmp_path, nested, fields, objects):
     # An error status with a JSON body is an answer like any other.
     stand_in = controller(fleet("c-1", Rule({"action": "nested"}, Reply(json={"results": nested})),
