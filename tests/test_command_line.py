@@ -100,7 +100,7 @@ def test_address_from_standard_input_and_empty_answers(controller, tmp_path):
     # An empty address is taken as it is; the login then fails on the URL.
     done = run_harborsweep("--password", "pw", "--config_dir", config_dir, stdin=b"\n")
     assert done.returncode == 1
-    assert b"Login failed" not in done.stdout
+    assert done.stdout == b"Enter Quorvane Controller IP: "
     assert b"InvalidURL" in done.stderr.splitlines()[-1]
     # End of input at the prompt.
     done = run_harborsweep("--password", "pw", "--config_dir", config_dir, stdin=b"")

@@ -1,4 +1,5 @@
-# Filter paths: how filter_results narrows decoded JSON values, and how it fails.
+# Filter paths: how filter_results narrows decoded JSON values, how it fails,
+# and how a check file's "filters" becomes the steps.
 import copy
 import os
 import subprocess
@@ -8,9 +9,19 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from harborsweep.harborsweep import filter_results
+from harborsweep.harborsweep import filter_results, quorvane_api
+from standin_controller import Account, Reply, Rule, Scenario, StandinController
 
 MARKER = "FILTER_NOT_FOUND"
+# What stripping removes from both ends of a key: the ASCII whitespace, the
+# separator controls 0x1C-0x1F and the Unicode spaces; format characters stay.
+WHITESPACE = [" ", "\t", "\n", "\v", "\f", "\r", "\x1c", "\x1d", "\x1e", "\x1f", "\x85", "\xa0", "\u1680",
+              *map(chr, range(0x2000, 0x200B)), "\u2028", "\u2029", "\u202f", "\u205f", "\u3000"]
+NOT_WHITESPACE = ["\u200b", "\u180e", "\ufeff"]
+
+
+def code_point(char):
+    return f"U+{ord(char):04X}"
 
 
 def answer():
@@ -103,6 +114,30 @@ def test_single_key_step_is_stripped_on_arrays_but_taken_as_written_on_objects()
     assert filter_results(value, ["items", " name"]) == ["edge-1", "edge-2"]
     assert filter_results(value["items"][0], [" name"]) == MARKER
     assert filter_results({" name": 1, "name": 2}, [" name"]) == 1
+
+
+@pytest.mark.parametrize("space", WHITESPACE, ids=code_point)
+def test_every_whitespace_character_is_stripped_from_both_ends_of_keys(space):
+    value = answer()
+    padded = f"{space}name{space}"
+    assert filter_results(value, ["items", f"{padded}&{space}state{space}"]) == filter_results(
+        value, ["items", "name&state"])
+    assert filter_results(value, ["items", padded]) == ["edge-1", "edge-2"]
+    # A single-key step on an object looks the step up as written.
+    assert filter_results(value["items"][0], [padded]) == MARKER
+    assert filter_results({padded: 1, "name": 2}, [padded]) == 1
+    assert filter_results({f"a{space}b": 1}, [f"a{space}b &"]) == {f"a{space}b": 1, "": MARKER}
+
+
+@pytest.mark.parametrize("char", NOT_WHITESPACE, ids=code_point)
+def test_format_characters_stay_in_keys(char):
+    padded = f"{char}name{char}"
+    rows = [{"name": 1, padded: 2}]
+    assert filter_results(rows, [padded]) == [2]
+    assert filter_results(rows, [f"{padded} & name"]) == [{padded: 2, "name": 1}]
+    with pytest.raises(KeyError) as raised:
+        filter_results(answer(), ["items", padded])
+    assert raised.value.args == (padded,)
 
 
 def test_empty_step():
@@ -356,6 +391,36 @@ def _looping():
     value = {}
     value["self"] = value
     return value
+
+
+# --- filter paths as check files write them -----------------------------------
+
+@pytest.fixture(scope="module")
+def answering():
+    """One stand-in for every case: the checks below only read its answer."""
+    answer = {"nest": {"": {"leaf": "deep"}}, "a\nb": "inner line break", "": "empty key"}
+    running = StandinController(Scenario(accounts=[Account("admin", "pw", cid="c-1")],
+                                         rules=[Rule({"action": "show"}, Reply(json=answer))])).start()
+    yield running
+    running.stop()
+
+
+@pytest.mark.parametrize("filters, expected", [
+    # Cut at every comma; each piece loses the whitespace at both ends, and a
+    # piece of whitespace only is an empty step. (A line break can only be
+    # written as one: the file is read with universal newlines.)
+    *[pytest.param(f"nest{c},{c},{c}leaf", "deep", id=f"stripped {code_point(c)}")
+      for c in WHITESPACE if c not in "\r\n"],
+    *[pytest.param(f"nest{c},{c},{c}leaf", None, id=f"kept {code_point(c)}") for c in NOT_WHITESPACE],
+    # Over several lines: the line breaks at the ends of pieces go, one inside a piece stays.
+    pytest.param("nest\n  ,\n  ,leaf", "deep", id="line breaks around commas"),
+    pytest.param("a\n  b", "inner line break", id="line break inside a step"),
+    pytest.param("", "empty key", id="empty value"),
+])
+def test_a_check_files_filters_are_split_at_commas_and_stripped(answering, tmp_path, filters, expected):
+    check = tmp_path / "c.cfg"
+    check.write_text(f"[default]\nfilters = {filters}\n[quorvane]\naction = show\n", encoding="utf-8")
+    assert quorvane_api(answering.address, "admin", "pw", str(tmp_path), str(check)) == expected
 
 
 # --- properties ----------------------------------------------------------------

@@ -70,26 +70,35 @@ def test_operations_call_each_other_through_the_module(tmp_path):
 
 
 def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
-    (tmp_path / "c.cfg").write_text("[default]\ndescription = Check C\n[quorvane]\naction = x\n")
+    # No option at all: both prompts, the user name "admin", and the
+    # directory "config" beside the module's file.
+    config_dir = tmp_path / "config"
+    config_dir.mkdir()
+    (config_dir / "c.cfg").write_text("[default]\ndescription = Check C\n[quorvane]\naction = x\n")
     printer = mock.Mock()
-    with mock.patch.object(sys, "argv", ["harborsweep", "--config_dir", str(tmp_path)]), \
+    with mock.patch.object(sys, "argv", ["harborsweep"]), \
+         mock.patch.object(hs, "__file__", str(tmp_path / "harborsweep.so")), \
          mock.patch("builtins.input", return_value="10.0.0.1") as ask, \
          mock.patch("getpass.getpass", return_value="secret") as ask_password, \
          mock.patch.object(hs, "get_quorvane_cid") as login, \
          mock.patch.object(hs, "quorvane_api", return_value={"r": 1}) as run, \
          mock.patch.object(hs, "pp", printer):
         assert hs.main() is None
-    ask.assert_called_once_with("Enter Quorvane Controller IP: ")
-    ask_password.assert_called_once_with(prompt="Enter Quorvane Controller Password: ")
+        # Both prompts come before the default directory is looked for.
+        with mock.patch.object(hs, "__file__", str(tmp_path / "elsewhere" / "harborsweep.so")), \
+             pytest.raises(FileNotFoundError):
+            hs.main()
+    assert ask.call_args_list == [mock.call("Enter Quorvane Controller IP: ")] * 2
+    assert ask_password.call_args_list == [mock.call(prompt="Enter Quorvane Controller Password: ")] * 2
     login.assert_called_once_with("10.0.0.1", "admin", "secret")
-    run.assert_called_once_with("10.0.0.1", "admin", "secret", str(tmp_path), str(tmp_path / "c.cfg"))
+    run.assert_called_once_with("10.0.0.1", "admin", "secret", str(config_dir), str(config_dir / "c.cfg"))
     printer.pprint.assert_called_once_with({"r": 1})
     assert capsys.readouterr().out == "Check C\n\n\n"
     # Output is flushed through the module's sys.stdout as it is then, after
     # the description and after the result; a stdout without flush() is left alone.
     for stdout in (types.SimpleNamespace(flush=mock.Mock()), types.SimpleNamespace(), None):
         with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
-                                             "--config_dir", str(tmp_path)]), \
+                                             "--config_dir", str(config_dir)]), \
              mock.patch.object(hs, "get_quorvane_cid"), \
              mock.patch.object(hs, "quorvane_api", return_value={"r": 1}), \
              mock.patch.object(hs, "pp", printer), \

@@ -1,8 +1,10 @@
-# End-to-end runs of the launcher against the stand-in controller: output, exit status, request bodies.
+# End-to-end runs against the stand-in controller: output and exit status of the
+# launcher, and the request bodies of whole runs and of single checks.
 import sys
 
 import pytest
 
+from harborsweep.harborsweep import quorvane_api
 from launcher import check_order, check_output, error_and_notes, run_harborsweep, write_checks
 from standin_controller import Account, Reply, Rule, Scenario
 
@@ -39,8 +41,12 @@ CHECKS = {
     "names.cfg": "[default]\ndescription = Echoed names\nfilters = return\n"
     "[quorvane]\naction = echo\ngw = output(lib/names.cfg)\n",
     "lib/names.cfg": "[default]\nfilters = results, gw_name\n[quorvane]\naction = list_gateways\n",
+    # Only names ending in ".cfg", case-sensitive, are run: ".cfg" itself is.
+    ".cfg": "[default]\ndescription = Dot\n[quorvane]\naction = echo\n",
     "notes.txt": "not a check\n",
     "A.CFG": "[quorvane]\naction = never\n",
+    "a.cfg.bak": "[quorvane]\naction = never\n",
+    "cfg": "[quorvane]\naction = never\n",
 }
 EXPECTED = {
     "gateways.cfg": (
@@ -67,6 +73,7 @@ EXPECTED = {
         [login(), login(), b"CID=c-77&action=list_gateways",
          b"CID=c-77&action=echo&gw=edge-1", b"CID=c-77&action=echo&gw=edge-2"],
     ),
+    ".cfg": (check_output("Dot", {"return": True}), [login(), b"CID=c-77&action=echo"]),
 }
 
 
@@ -79,7 +86,7 @@ def test_plain_and_chained_checks_in_listing_order(controller, tmp_path, console
     assert done.stderr == b""
     assert done.returncode == 0
     order = check_order(config_dir)
-    assert sorted(order) == ["gateways.cfg", "names.cfg", "sizes.cfg"]
+    assert sorted(order) == [".cfg", "gateways.cfg", "names.cfg", "sizes.cfg"]
     assert done.stdout.decode() == "".join(EXPECTED[name][0] for name in order)
     assert stand_in.bodies == [login()] + [body for name in order for body in EXPECTED[name][1]]
 
@@ -89,14 +96,16 @@ def test_form_bodies_escape_fields_and_keep_their_order(controller, tmp_path):
         accounts=[Account("ops team", "p&=+% wé", cid="c/1+2")],
         rules=[Rule({"action": "echo"}, Reply(json={"return": True}))]))
     config_dir = write_checks(tmp_path, {"echo.cfg": (
-        "[quorvane]\naction = echo\nNote = a&b=c+d 50%% done é\ncid = mine\nempty =\n")})
+        "[DEFAULT]\nsite = hq\n[quorvane]\naction = echo\nNote = a&b=c+d 50%% done é\ncid = mine\nempty =\n"
+        "zone = %(region)s-east\nregion = us\n")})
     done = run_harborsweep("--controller_ip", stand_in.address, "--user", "ops team",
                            "--password=p&=+% wé", "--config_dir", config_dir)
     assert done.returncode == 0, done.stderr
     login_body = b"action=login&username=ops+team&password=p%26%3D%2B%25+w%C3%A9"
     assert stand_in.bodies == [
         login_body, login_body,
-        b"CID=c%2F1%2B2&action=echo&note=a%26b%3Dc%2Bd+50%25+done+%C3%A9&cid=mine&empty=",
+        b"CID=c%2F1%2B2&action=echo&note=a%26b%3Dc%2Bd+50%25+done+%C3%A9&cid=mine&empty="
+        b"&zone=us-east&region=us&site=hq",
     ]
     assert done.stdout == b"{'return': True}\n\n\n"
 
@@ -119,10 +128,11 @@ def test_session_ids_that_are_not_text_go_out_as_requests_encodes_them(controlle
     # A mapping goes key by key.
     ({"k1": 1, "k2": 2}, [b"gw=k1", b"gw=k2"], ["k1", "k2"]),
     ([], [], []),
-])
+], ids=["text", "lists", "mapping", "empty list"])
 def test_chained_check_sends_one_request_per_element(controller, tmp_path, nested, fields, objects):
+    # An error status with a JSON body is an answer like any other.
     stand_in = controller(fleet("c-1", Rule({"action": "nested"}, Reply(json={"results": nested})),
-                                Rule({"action": "show"}, Reply(json={"ok": 1}))))
+                                Rule({"action": "show"}, Reply(json={"ok": 1}, status=500))))
     config_dir = write_checks(tmp_path, {
         "chain.cfg": "[default]\nfilters = ok\n[quorvane]\naction = show\ngw = output(nested.ini)\n",
         "nested.ini": "[default]\nfilters = results\n[quorvane]\naction = nested\n",
@@ -130,6 +140,8 @@ def test_chained_check_sends_one_request_per_element(controller, tmp_path, neste
     done = run_harborsweep("--controller_ip", stand_in.address, "--password", "secret",
                            "--config_dir", config_dir)
     assert done.returncode == 0, done.stderr
+    # The run's login, the chained check's, then the whole referenced check.
+    assert stand_in.bodies[:4] == [login(), login(), login(), b"CID=c-1&action=nested"]
     assert stand_in.bodies[4:] == [b"CID=c-1&action=show&" + f for f in fields]
     assert done.stdout.decode() == check_output(None, [{"object": o, "results": 1} for o in objects])
 
@@ -148,6 +160,38 @@ def test_only_the_last_output_reference_is_expanded(controller, tmp_path):
         b"CID=c-77&action=echo&first=output%28names.ini%29&second=edge-1",
         b"CID=c-77&action=echo&first=output%28names.ini%29&second=edge-2",
     ]
+
+
+ECHO = "[quorvane]\naction = echo\n"
+NAMES = "[default]\nfilters = results, gw_name\n[quorvane]\naction = list_gateways\n"
+EDGES = [b"CID=c-77&action=list_gateways", b"CID=c-77&action=echo&x=edge-1", b"CID=c-77&action=echo&x=edge-2"]
+
+
+@pytest.mark.parametrize("check, files, sent, result", [
+    # Without options the body holds the session id alone.
+    ("[quorvane]\n", {}, [login(), b"CID=c-77"], {"ok": 1}),
+    # The name is used as written, comma included.
+    (ECHO + "x = output(a.cfg,b)\n", {"a.cfg,b": NAMES}, [login(), login(), *EDGES],
+     [{"object": "edge-1", "results": {"return": True}}, {"object": "edge-2", "results": {"return": True}}]),
+    # Only a value that begins with "output(" and ends with ")" refers.
+    (ECHO + "x = output(names.ini) trailing\n", {"names.ini": NAMES},
+     [login(), b"CID=c-77&action=echo&x=output%28names.ini%29+trailing"], {"return": True}),
+    (ECHO + "x = Output(names.ini)\n", {"names.ini": NAMES},
+     [login(), b"CID=c-77&action=echo&x=Output%28names.ini%29"], {"return": True}),
+    # A chained check's entries are mappings: each sends the field twice, once per key.
+    (ECHO + "x = output(mid.ini)\n", {"names.ini": NAMES, "mid.ini": "[default]\nfilters = return\n"
+                                       + ECHO + "x = output(names.ini)\n"},
+     [login(), login(), login(), *EDGES, *[b"CID=c-77&action=echo&x=object&x=results"] * 2],
+     [{"object": {"object": "edge-1", "results": True}, "results": {"return": True}},
+      {"object": {"object": "edge-2", "results": True}, "results": {"return": True}}]),
+], ids=["no options", "comma in the name", "text after it", "capital O", "chained reference"])
+def test_fields_of_a_single_check(controller, tmp_path, check, files, sent, result):
+    scenario = fleet()
+    scenario.rules.append(Rule({"CID": "c-77"}, Reply(json={"ok": 1})))  # after every other rule
+    stand_in = controller(scenario)
+    config_dir = write_checks(tmp_path, {"c.cfg": check, **files})
+    assert quorvane_api(stand_in.address, "admin", "secret", config_dir, str(tmp_path / "c.cfg")) == result
+    assert stand_in.bodies == sent
 
 
 @pytest.mark.parametrize("files, links, chain, references", [

@@ -22,51 +22,73 @@ def scenario():
     ])
 
 
+LOGIN = b"action=login&username=admin&password=pw"
+
+
+def action(name):
+    return b"CID=c-1&action=" + name
+
+
+# (content, description printed, last line of the error, what the failing check sent)
 FAILURES = {
-    "no section header": (b"action = echo\n", False, "configparser.MissingSectionHeaderError: "),
-    "duplicate option": (b"[quorvane]\nAction = a\naction = b\n", False, "configparser.DuplicateOptionError: "),
-    "undecodable file": (b"[quorvane]\naction = \xff\xfe\n", False, "UnicodeDecodeError: "),
+    "no section header": (b"action = echo\n", False, "configparser.MissingSectionHeaderError: ", []),
+    "byte-order mark": (b"\xef\xbb\xbf[default]\ndescription = Bad\n[quorvane]\naction = echo\n", False,
+                        "configparser.MissingSectionHeaderError: ", []),
+    "duplicate option": (b"[quorvane]\nAction = a\naction = b\n", False, "configparser.DuplicateOptionError: ", []),
+    "undecodable file": (b"[quorvane]\naction = \xff\xfe\n", False, "UnicodeDecodeError: ", []),
     "no [quorvane] section": (b"[default]\ndescription = Bad\n[Quorvane]\naction = echo\n", True,
-                              "configparser.NoSectionError: No section: 'quorvane'"),
+                              "configparser.NoSectionError: No section: 'quorvane'", [LOGIN]),
+    "only [DEFAULT] and [Quorvane]": (b"[DEFAULT]\naction = echo\n[Quorvane]\naction = echo\n", False,
+                                      "configparser.NoSectionError: No section: 'quorvane'", [LOGIN]),
     "lone percent in a field": (b"[default]\ndescription = Bad\n[quorvane]\naction = 50%\n", True,
-                                "configparser.InterpolationSyntaxError: "),
+                                "configparser.InterpolationSyntaxError: ", [LOGIN]),
     "answer is not JSON": (b"[default]\ndescription = Bad\n[quorvane]\naction = html\n", True,
-                           "requests.exceptions.JSONDecodeError: "),
+                           "requests.exceptions.JSONDecodeError: ", [LOGIN, action(b"html")]),
     "dropped connection": (b"[default]\ndescription = Bad\n[quorvane]\naction = drop\n", True,
-                           "requests.exceptions.ConnectionError: "),
+                           "requests.exceptions.ConnectionError: ", [LOGIN, action(b"drop")]),
     "missing key on an array": (b"[default]\ndescription = Bad\nfilters = results, state\n"
-                                b"[quorvane]\naction = list\n", True, "KeyError: 'state'"),
+                                b"[quorvane]\naction = list\n", True, "KeyError: 'state'", [LOGIN, action(b"list")]),
     "missing referenced check": (b"[default]\ndescription = Bad\n[quorvane]\naction = echo\n"
-                                 b"x = output(missing.ini)\n", True, "FileNotFoundError: "),
+                                 b"x = output(missing.ini)\n", True, "FileNotFoundError: ", [LOGIN]),
+    # An empty name is the configuration directory itself.
+    "empty output reference": (b"[default]\ndescription = Bad\n[quorvane]\naction = echo\nx = output()\n", True,
+                               "IsADirectoryError: ", [LOGIN]),
     "nested result is None": (b"[default]\ndescription = Bad\n[quorvane]\naction = echo\n"
                               b"x = output(nothing.ini)\n", True,
-                              "TypeError: 'NoneType' object is not iterable"),
+                              "TypeError: 'NoneType' object is not iterable", [LOGIN, LOGIN, action(b"nothing")]),
     "missing key in a referenced check": (b"[default]\ndescription = Bad\n[quorvane]\naction = echo\n"
-                                          b"x = output(lib/states.ini)\n", True, "KeyError: 'state'"),
+                                          b"x = output(lib/states.ini)\n", True, "KeyError: 'state'",
+                                          [LOGIN, LOGIN, action(b"list")]),
     "missing key two references down": (b"[default]\ndescription = Bad\n[quorvane]\naction = echo\n"
-                                        b"x = output(lib/mid.ini)\n", True, "KeyError: 'state'"),
+                                        b"x = output(lib/mid.ini)\n", True, "KeyError: 'state'",
+                                        [LOGIN, LOGIN, LOGIN, action(b"list")]),
 }
 
 # Notes naming the check file, then each output reference on the way down.
 REFERENCE_NOTES = {
-    "missing referenced check": ["while running output(missing.ini) for bad.cfg"],
-    "missing key in a referenced check": ["while running output(lib/states.ini) for bad.cfg"],
-    "missing key two references down": ["while running output(lib/mid.ini) for bad.cfg",
+    "missing referenced check": ["while running output(missing.ini) for {bad}"],
+    "empty output reference": ["while running output() for {bad}"],
+    "missing key in a referenced check": ["while running output(lib/states.ini) for {bad}"],
+    "missing key two references down": ["while running output(lib/mid.ini) for {bad}",
                                         "while running output(lib/states.ini) for mid.ini"],
 }
 
 
 @pytest.mark.parametrize("case", sorted(FAILURES))
 def test_a_failing_check_ends_the_run_there(controller, tmp_path, case):
-    content, prints_description, error = FAILURES[case]
+    content, prints_description, error, sent = FAILURES[case]
     stand_in = controller(scenario())
     config_dir = write_checks(tmp_path, {
-        "one.cfg": GOOD.format(name="one"), "two.cfg": GOOD.format(name="two"),
+        **{f"{name}.cfg": "" for name in ("one", "two", "three", "four", "five")},
         "nothing.ini": "[default]\nfilters = results\n[quorvane]\naction = nothing\n",
         "lib/states.ini": "[default]\nfilters = results, state\n[quorvane]\naction = list\n",
         "lib/mid.ini": "[quorvane]\naction = list\nx = output(lib/states.ini)\n",
     })
-    (tmp_path / "bad.cfg").write_bytes(content)
+    # The third check of five in listing order fails.
+    order = check_order(config_dir)
+    bad = order[2]
+    write_checks(config_dir, {name: GOOD.format(name=name[:-4]) for name in order if name != bad})
+    (tmp_path / bad).write_bytes(content)
     done = run_harborsweep("--controller_ip", stand_in.address, "--password", "pw",
                            "--config_dir", config_dir)
     assert done.returncode == 1
@@ -75,17 +97,14 @@ def test_a_failing_check_ends_the_run_there(controller, tmp_path, case):
     assert "\n" + error in report
     # The error is the same on every version; 3.11 and later add notes.
     if sys.version_info >= (3, 11):
-        notes = ["while running check file bad.cfg", *REFERENCE_NOTES.get(case, [])]
+        notes = [f"while running check file {bad}", *(n.format(bad=bad) for n in REFERENCE_NOTES.get(case, []))]
         assert report.endswith("\n" + "\n".join(notes) + "\n")
     else:
         assert "while running" not in report
-    expected = ""
-    for name in check_order(config_dir):
-        if name == "bad.cfg":
-            expected += "Bad\n" if prints_description else ""
-            break
-        expected += check_output(f"Good {name[:-4]}", {"ok": True})
-    assert done.stdout.decode() == expected
+    # The first two checks' output stays; the last two are not run.
+    expected = "".join(check_output(f"Good {name[:-4]}", {"ok": True}) for name in order[:2])
+    assert done.stdout.decode() == expected + ("Bad\n" if prints_description else "")
+    assert stand_in.bodies == [LOGIN, *[LOGIN, action(b"echo")] * 2, *sent]
 
 
 def test_directory_problems(controller, tmp_path):
@@ -95,7 +114,7 @@ def test_directory_problems(controller, tmp_path):
                            "--config_dir", str(tmp_path / "missing"))
     assert done.returncode == 1 and done.stdout == b""
     assert done.stderr.decode().splitlines()[-1].startswith("FileNotFoundError: ")
-    assert stand_in.bodies == [b"action=login&username=admin&password=pw"]
+    assert stand_in.bodies == [LOGIN]
     # A subdirectory whose name ends in ".cfg" is taken, and can't be opened.
     (tmp_path / "sub.cfg").mkdir()
     done = run_harborsweep("--controller_ip", stand_in.address, "--password", "pw",
@@ -110,6 +129,7 @@ def test_directory_problems(controller, tmp_path):
     done = run_harborsweep("--controller_ip", stand_in.address, "--password", "pw",
                            "--config_dir", str(tmp_path))
     assert (done.returncode, done.stdout, done.stderr) == (0, b"", b"")
+    assert stand_in.bodies == [LOGIN] * 3
 
 
 def test_descriptions_that_cannot_be_printed_are_left_out(controller, tmp_path):
@@ -117,14 +137,20 @@ def test_descriptions_that_cannot_be_printed_are_left_out(controller, tmp_path):
     config_dir = write_checks(tmp_path, {
         "percent.cfg": "[default]\ndescription = 100% up\n[quorvane]\naction = echo\n",
         "missing.cfg": "[quorvane]\naction = echo\n",
-        "lines.cfg": "[default]\ndescription = first\n  second\n[quorvane]\naction = echo\n",
+        # No description; an empty filter path is one empty step.
+        "no_description.cfg": "[default]\nfilters =\n[quorvane]\naction = echo\n",
+        # An indented comment is skipped without ending the value; an indented
+        # header is a line of it.
+        "lines.cfg": "[default]\ndescription = first\n  second\n    # not shown\n  [other]\n"
+                     "[quorvane]\naction = echo\n",
     })
     done = run_harborsweep("--controller_ip", stand_in.address, "--password", "pw",
                            "--config_dir", config_dir)
     assert (done.returncode, done.stderr) == (0, b"")
-    descriptions = {"percent.cfg": None, "missing.cfg": None, "lines.cfg": "first\nsecond"}
+    descriptions = {"percent.cfg": None, "missing.cfg": None, "lines.cfg": "first\nsecond\n[other]"}
+    results = {"no_description.cfg": "FILTER_NOT_FOUND"}
     assert done.stdout.decode() == "".join(
-        check_output(descriptions[name], {"ok": True}) for name in check_order(config_dir))
+        check_output(descriptions.get(name), results.get(name, {"ok": True})) for name in check_order(config_dir))
 
 
 @pytest.mark.parametrize("signal_number", [signal.SIGTERM, signal.SIGKILL], ids=["SIGTERM", "SIGKILL"])
