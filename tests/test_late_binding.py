@@ -1,4 +1,6 @@
 # The operations reach requests, the standard modules, the builtins and each other through the module globals at call time.
+import json
+import subprocess
 import sys
 import types
 from unittest import mock
@@ -120,7 +122,7 @@ def test_failed_login_exits_1_through_the_module_sys():
     fake_sys.exit.assert_called_once_with(1)
 
 
-def test_interrupts_and_exits_are_never_taken_for_a_failed_login_or_a_missing_filter(tmp_path):
+def test_interrupts_and_exits_pass_where_errors_are_ignored(tmp_path):
     class Interrupting(FakeResponse):
         def json(self):
             raise KeyboardInterrupt
@@ -150,6 +152,110 @@ def test_interrupts_and_exits_are_never_taken_for_a_failed_login_or_a_missing_fi
              pytest.raises(type(stop)) as stopped:
             hs.main()
         assert stopped.value is stop and not hasattr(stop, "__notes__")
+    # The description's failures are ignored, its interrupts and exits are not: main lets them out as
+    # they are, and nothing of the check runs after them.
+    (tmp_path / "described").mkdir()
+    (tmp_path / "described" / "c.cfg").write_text("[default]\ndescription = D\n[quorvane]\naction = x\n")
+
+    class Describing(hs.configparser.ConfigParser):
+        def get(self, section, option, **kwargs):
+            if option == "description" and isinstance(reading, BaseException):
+                raise reading
+            return super().get(section, option, **kwargs)
+
+    for reading, printing in [(KeyboardInterrupt(), None), (SystemExit(3), None),
+                              (None, KeyboardInterrupt()), (None, SystemExit(3))]:
+        stop = reading or printing
+        with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
+                                             "--config_dir", str(tmp_path / "described")]), \
+             mock.patch.object(hs.configparser, "ConfigParser", Describing), \
+             mock.patch("builtins.print", side_effect=printing) as printed, \
+             mock.patch.object(hs, "get_quorvane_cid"), mock.patch.object(hs, "quorvane_api") as run, \
+             mock.patch.object(hs, "pp") as printer, pytest.raises(type(stop)) as stopped:
+            hs.main()
+        assert stopped.value is stop and not hasattr(stop, "__notes__")
+        assert printed.call_args_list == ([] if reading else [mock.call("D")])
+        assert not run.called and not printer.method_calls
+
+
+# A child process (a fault here can crash the interpreter) runs a check whose referenced check
+# raises an error prepared with notes of its own; it reports whether main let the same error out,
+# the error's stored __notes__, and how many errors raised by the __notes__ lookup are still alive.
+NOTED_ERROR_CHILD = """
+import builtins, gc, json, sys, weakref
+from unittest import mock
+from harborsweep import harborsweep as hs
+
+kind, config_dir = sys.argv[1:]
+raised = []
+
+def raising(base):
+    # A __notes__ lookup raising an error of a subclass of base, watched by a weak reference.
+    stray_type = type("Stray", (base,), {})
+
+    def lookup(self, name="__notes__"):
+        if name != "__notes__":
+            return KeyError.__getattribute__(self, name)
+        stray = stray_type()
+        raised.append(weakref.ref(stray))
+        raise stray
+
+    return lookup
+
+error_type, stray_base = KeyError, getattr(builtins, kind.split()[-1], None)
+if kind.startswith("property"):
+    error_type = type("Noted", (KeyError,), {"__notes__": property(raising(stray_base))})
+elif kind.startswith("__getattribute__"):
+    error_type = type("Noted", (KeyError,), {"__getattribute__": raising(stray_base)})
+error = error_type("state")
+if NOTES != "absent":
+    error.__notes__ = NOTES
+
+class Answer:
+    def json(self):
+        return {"CID": "c-1"}
+
+with mock.patch("requests.post", lambda *args, **kwargs: Answer()), \\
+     mock.patch.object(hs, "filter_results", side_effect=error), \\
+     mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
+                                     "--config_dir", config_dir]):
+    try:
+        hs.main()
+    except BaseException as out:
+        same, notes = out is error, repr(vars(out).get("__notes__", "absent"))
+del error
+gc.collect()
+print(json.dumps([same, notes, sum(ref() is not None for ref in raised)]))
+"""
+
+OURS = ["while running check file a.cfg", "while running output(b.ini) for a.cfg"]
+
+
+@pytest.mark.parametrize("kind, notes, expected", [
+    # Its own notes first, ours after them in order; notes that are not texts are kept and passed over.
+    ("own notes", ["own 1", "own 2"], ["own 1", "own 2", *OURS]),
+    ("own notes that are not texts", [b"raw", None, "own"], [b"raw", None, "own", *OURS]),
+    # Notes that are not a list can't take ours; the error goes on without them.
+    ("a tuple", ("own",), ("own",)),
+    ("a text", "own", "own"),
+    ("None", None, None),
+    # A lookup that raises, whatever it raises: the error goes on without notes, and the raised
+    # errors are let go.
+    ("property raising ValueError", "absent", "absent"),
+    ("property raising AttributeError", "absent", "absent"),
+    ("property raising KeyboardInterrupt", "absent", "absent"),
+    ("__getattribute__ raising SystemExit", "absent", "absent"),
+])
+def test_errors_with_notes_of_their_own(tmp_path, kind, notes, expected):
+    (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\nname = output(b.ini)\n")
+    (tmp_path / "b.ini").write_text("[quorvane]\naction = names\n")
+    if sys.version_info < (3, 11) and isinstance(expected, list):
+        expected = [note for note in expected if note not in OURS]
+    child = f"NOTES = {notes!r}" + NOTED_ERROR_CHILD
+    done = subprocess.run([sys.executable, "-c", child, kind, str(tmp_path)], capture_output=True, timeout=60)
+    assert (done.returncode, done.stderr) == (0, b"")
+    same, stored, alive = json.loads(done.stdout)
+    assert (same, stored, alive) == (True, repr(expected), 0)
 
 
 def test_check_files_are_closed_once_read(tmp_path):

@@ -4,8 +4,6 @@
 // top down, like the chain of files itself.
 #include "run/error_notes.hpp"
 
-#include <string_view>
-
 namespace harborsweep {
 namespace {
 
@@ -19,17 +17,23 @@ nb::object formatted(PyObject *text) {
     return note;
 }
 
-bool is_reference_note(PyObject *note) {
-    if (!PyUnicode_Check(note))
-        return false;
-    Py_ssize_t size = 0;
-    const char *text = PyUnicode_AsUTF8AndSize(note, &size);
-    if (!text) {
-        PyErr_Clear();  // a note with lone surrogates is not one of ours
-        return false;
-    }
-    return std::string_view(text, static_cast<std::size_t>(size))
-        .starts_with(std::string_view(kReferenceNote));
+// Compared as code points, so that a holder whose name came from the file
+// system as surrogate escapes (an undecodable byte) is told like any other.
+bool is_reference_note(PyObject *note, nb::handle prefix) {
+    return PyUnicode_Check(note) &&
+           PyUnicode_Tailmatch(note, prefix.ptr(), 0, PY_SSIZE_T_MAX, -1) == 1;
+}
+
+// The error's __notes__, looked up once (a property runs once): null when it
+// has none. Any other failure of the lookup is raised.
+nb::object notes_of(nb::handle error) {
+    PyObject *notes = PyObject_GetAttrString(error.ptr(), "__notes__");
+    if (notes)
+        return nb::steal(notes);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        nb::raise_python_error();
+    PyErr_Clear();
+    return nb::object();
 }
 
 }  // namespace
@@ -45,16 +49,22 @@ nb::object reference_note(nb::handle reference, nb::handle holder) {
 
 void note_on_error(nb::python_error &error, nb::handle text) {
     nb::handle value = error.value();
-    nb::object notes = nb::getattr(value, "__notes__", nb::none());
-    if (!PyList_Check(notes.ptr())) {
-        // None: the first note. Anything else: add_note refuses it, as it
-        // would in Python, and the error goes on without one.
-        value.attr("add_note")(text);
+    nb::object notes = notes_of(value);
+    if (!notes.is_valid()) {
+        // The first note makes the list, as add_note does.
+        nb::list first;
+        first.append(text);
+        nb::setattr(value, "__notes__", first);
         return;
     }
-    Py_ssize_t count = PyList_GET_SIZE(notes.ptr());
+    // A tuple, a text, None...: add_note refuses them too, and the error
+    // goes on without our note.
+    if (!PyList_Check(notes.ptr()))
+        return;
+    nb::str prefix(kReferenceNote);
     Py_ssize_t position = 0;
-    while (position < count && !is_reference_note(PyList_GET_ITEM(notes.ptr(), position)))
+    while (position < PyList_GET_SIZE(notes.ptr()) &&
+           !is_reference_note(PyList_GET_ITEM(notes.ptr(), position), prefix))
         ++position;
     if (PyList_Insert(notes.ptr(), position, text.ptr()) < 0)
         nb::raise_python_error();
