@@ -1,5 +1,5 @@
 # Shared fixtures: the stand-in controller from tools/ for tests that need one;
-# the tests that measure memory are skipped under the sanitizers.
+# the tests that measure memory or limit it are skipped under the sanitizers.
 import os
 import sys
 from pathlib import Path
@@ -18,6 +18,9 @@ def pytest_runtest_setup(item):
     # whether or not anything leaks.
     if os.environ.get("HARBORSWEEP_SANITIZE") and item.get_closest_marker("measures_memory"):
         pytest.skip("measures process memory, which means nothing under the sanitizers")
+    # ASan reserves terabytes of address space for its shadow memory.
+    if os.environ.get("HARBORSWEEP_SANITIZE") and item.get_closest_marker("limits_address_space"):
+        pytest.skip("limits the address space, which ASan's shadow memory does not fit in")
 
 
 def serving(kind):

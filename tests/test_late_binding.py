@@ -108,6 +108,24 @@ def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
             assert hs.main() is None
         if stdout is not None and hasattr(stdout, "flush"):
             assert stdout.flush.call_count == 2
+    # The stream that pp wrote the result to is flushed after it as well,
+    # once when it is sys.stdout itself; one without flush() is left alone.
+    def stream(flush=True):
+        return types.SimpleNamespace(write=lambda text: None, **({"flush": mock.Mock()} if flush else {}))
+
+    shared = stream()
+    for stdout, result_stream in ((stream(), stream()), (shared, shared), (None, stream()), (stream(), stream(False))):
+        with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
+                                             "--config_dir", str(tmp_path)]), \
+             mock.patch.object(hs, "get_quorvane_cid"), \
+             mock.patch.object(hs, "quorvane_api", return_value={"r": 1}), \
+             mock.patch.object(hs, "pp", hs.pprint.PrettyPrinter(width=200, stream=result_stream)), \
+             mock.patch.object(hs, "sys", mock.Mock(stdout=stdout)):
+            assert hs.main() is None
+        if stdout is not None:
+            assert stdout.flush.call_count == 2
+        if result_stream is not stdout and hasattr(result_stream, "flush"):
+            assert result_stream.flush.call_count == 1
 
 
 def test_failed_login_exits_1_through_the_module_sys():

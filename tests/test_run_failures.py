@@ -1,8 +1,10 @@
 # How a run ends when a check fails: at that check, with earlier output intact and later checks not run.
+import os
 import signal
 import subprocess
 import sys
 import time
+from pprint import pformat
 
 import pytest
 
@@ -181,3 +183,144 @@ def test_finished_checks_survive_a_run_ended_from_outside(controller, tmp_path, 
             child.wait()
     assert child.returncode == -signal_number
     assert (tmp_path / "report.txt").read_bytes() == (check_output("First", {"ok": True}) + "Second\n").encode()
+
+
+@pytest.mark.parametrize("redirected", [True, False], ids=["redirect_stdout to a file", "sys.stdout None"])
+def test_results_survive_a_caller_that_redirected_stdout_and_was_killed(controller, tmp_path, redirected):
+    # pp writes to the standard output of import time, which redirect_stdout
+    # does not change: that stream is flushed after each result too.
+    stand_in = controller(scenario())
+    config_dir = write_checks(tmp_path / "checks", {f"{name}.cfg": GOOD.format(name=name)
+                                                    for name in ("one", "two", "three")})
+    code = ("import contextlib, os, signal, sys\n"
+            "from harborsweep import harborsweep\n"
+            "target = sys.argv.pop(1)\n"
+            "with contextlib.ExitStack() as stack:\n"
+            "    stack.enter_context(contextlib.redirect_stdout(stack.enter_context(open(target, 'w'))\n"
+            "                                                   if target else None))\n"
+            "    harborsweep.main()\n"
+            "    os.kill(os.getpid(), signal.SIGKILL)\n")
+    descriptions = tmp_path / "descriptions.txt"
+    environment = clean_environment()
+    environment.pop("PYTHONUNBUFFERED", None)
+    with open(tmp_path / "results.txt", "wb") as results:
+        child = subprocess.run([sys.executable, "-c", code, str(descriptions) if redirected else "",
+                                "--controller_ip", stand_in.address, "--password", "pw", "--config_dir", config_dir],
+                               stdin=subprocess.DEVNULL, stdout=results, stderr=subprocess.PIPE, env=environment,
+                               timeout=60)
+    assert (child.returncode, child.stderr) == (-signal.SIGKILL, b"")
+    assert (tmp_path / "results.txt").read_text() == (pformat({"ok": True}, width=200) + "\n") * 3
+    if redirected:
+        assert descriptions.read_text() == "".join(f"Good {name[:-4]}\n\n\n" for name in check_order(config_dir))
+
+
+def launch(args, stdout, buffered=False, code=None):
+    """Runs the command (or the Python `code`) with `stdout`; returns it done."""
+    environment = clean_environment()
+    environment.pop("PYTHONUNBUFFERED", None)
+    if not buffered:
+        environment["PYTHONUNBUFFERED"] = "1"
+    command = [sys.executable, "-c", code] if code else [sys.executable, "-m", "harborsweep"]
+    return subprocess.run([*command, *args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
+                          env=environment, timeout=60)
+
+
+def with_closed_pipe(run):
+    """Calls `run` with the write end of a pipe whose reader has already gone."""
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        return run(write_end)
+    finally:
+        os.close(write_end)
+
+
+# Unbuffered, the help screen's write errors are argparse's, which ignores them.
+@pytest.mark.parametrize("command, buffered", [("run", True), ("run", False), ("help", True)],
+                         ids=["run-buffered", "run-unbuffered", "help-buffered"])
+def test_a_standard_output_that_fails_ends_the_run_once(controller, tmp_path, command, buffered):
+    # A full device is an error: one traceback and status 1, with no second
+    # report when the interpreter flushes standard output at exit.
+    stand_in = controller(scenario())
+    config_dir = write_checks(tmp_path, {"one.cfg": GOOD.format(name="one"), "two.cfg": GOOD.format(name="two")})
+    args = (["--help"] if command == "help" else
+            ["--controller_ip", stand_in.address, "--password", "pw", "--config_dir", config_dir])
+    with open("/dev/full", "wb") as full:
+        done = launch(args, full, buffered)
+    assert done.returncode == 1
+    assert done.stderr.decode().count("Traceback") == 1 and b"Exception ignored" not in done.stderr
+    notes = []
+    if command == "run" and sys.version_info >= (3, 11):
+        notes = ["while running check file " + check_order(config_dir)[0]]
+    assert error_and_notes(done.stderr) == ("OSError: [Errno 28] No space left on device", notes)
+    # A reader that has gone (`| head`) is no error: nothing more, status 141.
+    done = with_closed_pipe(lambda pipe: launch(args, pipe, buffered))
+    assert (done.returncode, done.stderr) == (141, b"")
+
+
+def test_a_broken_connection_is_an_error_whatever_standard_output_does(controller, tmp_path):
+    stand_in = controller(scenario())
+    config_dir = write_checks(tmp_path, {"drop.cfg": "[quorvane]\naction = drop\n"})
+    args = ["--controller_ip", stand_in.address, "--password", "pw", "--config_dir", config_dir]
+    # The controller drops the connection of a check that prints nothing
+    # before it, while standard output's reader has gone.
+    done = with_closed_pipe(lambda pipe: launch(args, pipe))
+    assert done.returncode == 1
+    assert error_and_notes(done.stderr)[0].startswith("requests.exceptions.ConnectionError: ")
+    # A BrokenPipeError of the connection, while standard output is fine.
+    code = ("import requests\n"
+            "def post(*args, **kwargs):\n"
+            "    raise BrokenPipeError(32, 'Broken pipe')\n"
+            "requests.post = post\n"
+            "from harborsweep.__main__ import run\n"
+            "run()\n")
+    done = launch(args, subprocess.PIPE, code=code)
+    assert (done.returncode, done.stdout) == (1, b"")
+    assert error_and_notes(done.stderr) == ("BrokenPipeError: [Errno 32] Broken pipe", [])
+
+
+# Hands main a result once the address space is limited to what the process
+# uses now and 32 MB more: the layout of that result needs four times as much
+# (origin "native"), or a Python allocation asks for twice as much first.
+OUT_OF_MEMORY = """
+import resource, sys
+from harborsweep import harborsweep
+from harborsweep.__main__ import run
+
+origin = sys.argv.pop(1)
+ENTRY = {f"member_{i}": i for i in range(8)}
+RESULT = [ENTRY] * 4_000_000
+BEFORE = sys.getrefcount(ENTRY), sys.getrefcount(RESULT)
+SLACK = 32 << 20
+LIMITS = resource.getrlimit(resource.RLIMIT_AS)
+
+
+def result_in_little_memory(*args):
+    with open("/proc/self/status") as status:
+        used = next(int(line.split()[1]) << 10 for line in status if line.startswith("VmSize:"))
+    limit = used + SLACK if LIMITS[1] == resource.RLIM_INFINITY else min(used + SLACK, LIMITS[1])
+    resource.setrlimit(resource.RLIMIT_AS, (limit, LIMITS[1]))
+    if origin == "python":
+        bytearray(2 * SLACK)
+    return RESULT
+
+
+harborsweep.quorvane_api = result_in_little_memory
+try:
+    run()
+finally:
+    resource.setrlimit(resource.RLIMIT_AS, LIMITS)
+    assert (sys.getrefcount(ENTRY), sys.getrefcount(RESULT)) == BEFORE, "references leaked"
+"""
+
+
+@pytest.mark.limits_address_space
+@pytest.mark.parametrize("origin", ["native", "python"])
+def test_running_out_of_memory_is_a_memory_error_with_its_notes(controller, tmp_path, origin):
+    stand_in = controller(scenario())
+    config_dir = write_checks(tmp_path, {"big.cfg": GOOD.format(name="big")})
+    done = launch([origin, "--controller_ip", stand_in.address, "--password", "pw", "--config_dir", config_dir],
+                  subprocess.PIPE, code=OUT_OF_MEMORY)
+    assert (done.returncode, done.stdout) == (1, b"Good big\n")
+    notes = ["while running check file big.cfg"] if sys.version_info >= (3, 11) else []
+    assert error_and_notes(done.stderr) == ("MemoryError", notes)

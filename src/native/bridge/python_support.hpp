@@ -25,13 +25,26 @@ inline nb::object literal_of(nb::handle value) {
     return text;
 }
 
+// Runs `body`; an allocation failure in C++ leaving it is raised on as the
+// interpreter's MemoryError, so that it takes the road of an error raised in
+// Python: the handlers below catch it, clean up, add their notes.
+template <typename Body>
+auto as_python_error(Body &&body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
+    }
+    nb::raise_python_error();
+}
+
 // Runs `body`, dropping an error of the Exception family that it raises;
 // returns whether it completed. Interrupts and exits are not in that family
 // and pass on.
 template <typename Body>
 bool ran_without_exception(Body &&body) {
     try {
-        body();
+        as_python_error(body);
         return true;
     } catch (nb::python_error &error) {
         if (!error.matches(PyExc_Exception))
@@ -47,7 +60,7 @@ template <typename Body>
 nb::object use_then_close(nb::handle resource, Body &&body) {
     nb::object result;
     try {
-        result = body();
+        result = as_python_error(body);
     } catch (nb::python_error &) {
         nb::object closed = nb::steal(PyObject_CallMethod(resource.ptr(), "close", nullptr));
         if (!closed.is_valid())

@@ -69,6 +69,19 @@ nb::object plain_printer_stream(nb::handle module, nb::handle pp) {
     return plain ? nb::borrow(stream) : nb::object();
 }
 
+// The stream a printer of any kind writes to, where it keeps one as a
+// PrettyPrinter does: `_stream` in its instance dict (read there, so that a
+// stand-in printer such as a mock is not asked to make one up).
+nb::object printer_stream(nb::handle pp) {
+    nb::object attributes = nb::getattr(pp, "__dict__", nb::none());
+    if (!PyDict_Check(attributes.ptr()))
+        return {};
+    PyObject *stream = PyDict_GetItemWithError(attributes.ptr(), nb::str("_stream").ptr());
+    if (!stream && PyErr_Occurred())
+        nb::raise_python_error();
+    return stream ? nb::borrow(stream) : nb::object();
+}
+
 // Python frames (and guarded C calls) in progress on this thread.
 int recursion_depth() {
     PyThreadState *state = PyThreadState_Get();
@@ -94,13 +107,13 @@ bool pprint_has_room(std::size_t depth) {
 
 }  // namespace
 
-void write_result(nb::handle module, nb::handle value) {
+nb::object write_result(nb::handle module, nb::handle value) {
     nb::object pp = global(module, "pp");
     nb::object stream = plain_printer_stream(module, pp);
     LayoutPlan plan;
     if (!stream.is_valid() || !plan_layout(value, plan) || !pprint_has_room(plan.depth)) {
         pp.attr("pprint")(value);
-        return;
+        return printer_stream(pp);
     }
     WriteCalls calls = write_calls_for(stream, plan.ascii);
     OutputSink sink(stream.attr("write"), calls);
@@ -108,6 +121,7 @@ void write_result(nb::handle module, nb::handle value) {
     sink.end_call();
     sink.ascii("\n");
     sink.finish();
+    return stream;
 }
 
 }  // namespace harborsweep

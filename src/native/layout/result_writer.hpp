@@ -8,7 +8,9 @@ namespace nb = nanobind;
 namespace harborsweep {
 
 // Writes `value` laid out as the module's pretty printer `pp` lays it out,
-// followed by one line end, to that printer's stream.
-void write_result(nb::handle module, nb::handle value);
+// followed by one line end, to that printer's stream. Returns that stream
+// (the `_stream` a PrettyPrinter keeps), or an invalid object for a printer
+// that keeps none.
+nb::object write_result(nb::handle module, nb::handle value);
 
 }  // namespace harborsweep

@@ -80,9 +80,9 @@ void run_check(nb::handle module, const RunSettings &run, nb::handle filepath) {
     flush_standard_output(module);
     nb::object result = global(module, "quorvane_api")(run.controller_ip, run.username,
                                                        run.password, run.config_dir, filepath);
-    write_result(module, result);
+    nb::object result_stream = write_result(module, result);
     global(module, "print")("\n");
-    flush_standard_output(module);
+    flush_standard_output(module, result_stream);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <nanobind/nanobind.h>
 
+#include "bridge/python_support.hpp"
+
 namespace nb = nanobind;
 
 namespace harborsweep {
@@ -28,12 +30,13 @@ void note_on_error(nb::python_error &error, nb::handle text);
 // Runs `body`; an error of the Exception family leaving it gets the note
 // that `make_note()` returns, worked out only then. SystemExit and
 // KeyboardInterrupt pass untouched, and so does everything on Python 3.10,
-// which has no notes. The error itself (type, message, traceback) is the
-// same object, rethrown.
+// which has no notes. An allocation failure in C++ is a MemoryError here,
+// and gets its note like one raised in Python. The error itself (type,
+// message, traceback) is the same object, rethrown.
 template <typename Body, typename MakeNote>
 auto with_error_note(Body &&body, MakeNote &&make_note) -> decltype(body()) {
     try {
-        return body();
+        return as_python_error(body);
     } catch (nb::python_error &error) {
 #if PY_VERSION_HEX >= 0x030B0000
         if (error.matches(PyExc_Exception)) {
