@@ -4,7 +4,8 @@ request next to a plain-Python loop sending the same requests.
 The run is 5 plain checks and one chained check of 100 elements (106 action
 requests, 8 logins): the mix of 50 plain checks and a chained check of 1,000,
 at a tenth of the size, so that the contenders can take turns over several
-rounds. The median of each is printed. The collector is paused while they
+rounds. The median of each is printed, and each ratio is the median of the
+rounds' own ratios. The collector is paused while they
 run: they build the same requests and answers.
 
 harborsweep with requests.post wrapped (which makes every request call
@@ -22,7 +23,7 @@ import tempfile
 from unittest import mock
 
 import requests
-from harness import LOGIN, BareClient, fleet_scenario, interleaved, standin, target, write_checks
+from harness import LOGIN, BareClient, fleet_scenario, interleaved, ratio, standin, target, write_checks
 
 from harborsweep import harborsweep as hs
 
@@ -92,16 +93,18 @@ def main():
             "shipped": lambda: run_harborsweep(server.address, config_dir),
         }, ROUNDS, collector="paused")
     per = {name: times[name].median / actions * 1000 for name in times}
+    overhead = ratio(times["wrapped"], times["loop"])
     print(f"run of {PLAIN} plain checks + 1 chained check of {CHAINED} elements ({actions} action requests):"
-          f" median of {ROUNDS} rounds in turns, ms per action request")
+          f" median of {ROUNDS} rounds in turns, ms per action request; ratios are the median of the"
+          " rounds' own")
     print(f"  loop of requests.post:                  {per['loop']:7.2f} ms")
     print(f"  harborsweep calling requests.post:      {per['wrapped']:7.2f} ms"
-          f"  ({per['wrapped'] / per['loop']:.2f}x the loop)")
+          f"  ({overhead:.2f}x the loop)")
     print(f"  loop of bare http.client (floor):       {per['bare']:7.2f} ms")
     print(f"  harborsweep as shipped:                 {per['shipped']:7.2f} ms"
-          f"  ({per['shipped'] / per['bare']:.2f}x the floor; {per['loop'] / per['shipped']:.1f}x faster"
+          f"  ({ratio(times['shipped'], times['bare']):.2f}x the floor;"
+          f" {ratio(times['loop'], times['shipped']):.1f}x faster"
           " than the loop of requests.post)")
-    overhead = per["wrapped"] / per["loop"]
     target(f"harborsweep through requests.post at most {100 * (TARGET - 1):.0f}% over the loop"
            f" ({100 * (overhead - 1):+.1f}%)", overhead <= TARGET)
 

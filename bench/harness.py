@@ -34,7 +34,7 @@ class Times(list):
         return statistics.median(self)
 
 
-def interleaved(contenders, rounds, *, collector):
+def interleaved(contenders, rounds, *, collector, clock=time.perf_counter):
     """Times each of `contenders` (name: callable) once per round, in turns,
     the order reversed every other round (A B C, C B A, ...) so that no
     contender always follows the same one. Each runs once untimed first.
@@ -44,7 +44,12 @@ def interleaved(contenders, rounds, *, collector):
     whichever contender happens to cross its threshold) and collects between
     rounds. With "running" it works as it does in use, for contenders whose
     own objects differ, and collects before each turn so that none pays for
-    another's garbage."""
+    another's garbage.
+
+    `clock` is what is read around each call: the wall clock by default, for
+    contenders that wait on another process; time.thread_time, this thread's
+    CPU time, for work done here alone, which then does not count the time
+    that the machine's other processes hold the CPU."""
     if collector not in ("paused", "running"):
         raise ValueError(f"collector must be 'paused' or 'running', not {collector!r}")
     names = list(contenders)
@@ -59,13 +64,20 @@ def interleaved(contenders, rounds, *, collector):
                     gc.disable()
                 else:
                     gc.collect()
-                start = time.perf_counter()
+                start = clock()
                 contenders[name]()
-                times[name].append(time.perf_counter() - start)
+                times[name].append(clock() - start)
                 gc.enable()
     finally:
         gc.enable()
     return times
+
+
+def ratio(times, reference):
+    """How many times `reference` the `times` are: the median of the rounds'
+    own ratios. The two were measured moments apart in each round, so a
+    change of load between rounds cancels out."""
+    return statistics.median(a / b for a, b in zip(times, reference))
 
 
 def target(text, met):
