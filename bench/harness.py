@@ -26,10 +26,6 @@ class Times(list):
     """One contender's seconds, one entry per round."""
 
     @property
-    def best(self):
-        return min(self)
-
-    @property
     def median(self):
         return statistics.median(self)
 
