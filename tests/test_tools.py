@@ -88,7 +88,8 @@ SUPPORTED = ["--supported", "3.10-3.13"]
     # The supported range, both ends included.
     (["3.10.13", "3.13.0"], {}, [*SUPPORTED, "python3.10"], "pyenv/versions/3.10.13/bin/python3.10"),
     ([], {"python3": "3.13"}, [*SUPPORTED, "python3"], "bin/python3"),
-])
+], ids=["newest-patch", "free-threaded-skipped", "prefix-is-not-a-version", "unknown",
+        "dead-shim-skipped", "path-first", "only-a-dead-shim", "supported-lowest", "supported-highest"])
 def test_find_python_prints_the_interpreter_that_runs_or_nothing(machine, releases, path, args, found):
     for release in releases:
         machine.install(release)
@@ -128,7 +129,7 @@ case "$python" in *"$FAIL"*) exit 1 ;; esac
     (["3.10.13", "3.11.7", "3.12.1", "3.13.0"], "3.12", 2, []),
     (["3.11.7", "3.13.0", "3.13.1t"], "no such", 0, ["python3.10", "python3.12"]),
     ([], "no such", 2, ["python3.10", "python3.11", "python3.12", "python3.13"]),
-])
+], ids=["one-fails", "two-skipped", "none-found"])
 def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
         machine, releases, fail, status, skipped):
     for release in releases:
