@@ -5,11 +5,16 @@ SUPPORTED_PYTHONS := python3.10 python3.11 python3.12 python3.13
 
 PYENV_VERSIONS := $(or $(PYENV_ROOT),$(HOME)/.pyenv)/versions
 
+SUPPORTED_RANGE := $(subst python,,$(firstword $(SUPPORTED_PYTHONS))-$(lastword $(SUPPORTED_PYTHONS)))
+
 # The interpreter PYTHON names, on PATH or in pyenv's versions folder
 # (tools/find_python). Looked up once, and only when a recipe needs it: make
-# expands a whole recipe before running its first line, so an unknown PYTHON
-# stops the run before anything is created.
-FOUND_PYTHON = $(eval FOUND_PYTHON := $$(shell tools/find_python '$(PYTHON)'))$(or $(FOUND_PYTHON),$(error PYTHON=$(PYTHON): no such interpreter on PATH or in $(PYENV_VERSIONS)))
+# expands a whole recipe before running its first line, so an unknown PYTHON,
+# or one of a version outside SUPPORTED_PYTHONS, stops the run in one line
+# before anything is created. The lookup's output is the interpreter's path,
+# its one-line refusal, or nothing.
+FIND_PYTHON = $(shell tools/find_python --supported $(SUPPORTED_RANGE) '$(PYTHON)' 2>&1)
+FOUND_PYTHON = $(eval FOUND_PYTHON := $$(FIND_PYTHON))$(if $(filter /%,$(FOUND_PYTHON)),$(FOUND_PYTHON),$(error PYTHON=$(PYTHON): $(or $(FOUND_PYTHON),no such interpreter on PATH or in $(PYENV_VERSIONS))))
 PY_TAG = $(eval PY_TAG := $$(shell '$$(FOUND_PYTHON)' -c 'import sys; print("py%d.%d" % sys.version_info[:2])'))$(PY_TAG)
 
 VENV ?= .venv/$(PY_TAG)

@@ -11,7 +11,7 @@ from pathlib import Path
 import pytest
 import requests
 
-from standin_controller import Account, Reply, Rule, Scenario
+from standin_controller import Account, Reply, Rule, Scenario, StandinProcess
 
 REPO = Path(__file__).resolve().parent.parent
 
@@ -98,6 +98,16 @@ def test_a_stand_in_in_a_child_process_records_through_a_file(controller_process
                   headers={"Content-Type": "application/x-www-form-urlencoded"})
     assert running.bodies == [b"action=login&username=admin&password=pw", b"action=x&v=\xff\x00"]
     assert running.requests[1].headers["Content-Type"] == "application/x-www-form-urlencoded"
+
+
+def test_a_stand_in_process_that_records_nothing_says_so():
+    # The benchmarks' stand-in: it answers, but a test that asked it what was
+    # sent must not be told "nothing".
+    with StandinProcess({"accounts": [{"username": "admin", "password": "pw", "cid": "c-1"}]},
+                        record=False) as running:
+        assert requests.post(running.url, data=login_form("admin", "pw"), verify=False).json()["CID"] == "c-1"
+        with pytest.raises(RuntimeError, match="keeps no requests"):
+            running.bodies
 
 
 def test_error_status_non_json_delay_and_drop(controller):

@@ -16,7 +16,8 @@ answers every form POST from a scenario:
 * With ``require_cid``, any request but the login must carry an account's cid
   in its "CID" field, or it is refused before the rules are tried.
 
-Every request is recorded, raw body included, in arrival order.
+Every request is recorded, raw body included, in arrival order (by the
+command line only with ``--record``).
 
 Python use::
 
@@ -44,8 +45,10 @@ shown as ``\\xNN`` so that every request stays on one line; a form body as
 ``requests`` sends it is printable ASCII throughout and shows unchanged.
 
 With ``--record FILE`` it also appends every request to FILE, one JSON line
-each, before answering it. ``StandinProcess`` runs it so from Python, for a
-caller that must not have threads of its own (one that forks, as a pty does).
+each, before answering it; without it, it keeps no request at all, so that
+serving costs no more than answering. ``StandinProcess`` runs it from Python,
+for a caller that must not have threads of its own (one that forks, as a pty
+does) or that must not share its process with the server (a benchmark).
 """
 
 from __future__ import annotations
@@ -309,20 +312,25 @@ class _TLSServer(ThreadingHTTPServer):
     block_on_close = False
 
     def __init__(self, scenario: Scenario, context: ssl.SSLContext,
-                 log: TextIO | None = None, record_to: str | None = None) -> None:
+                 log: TextIO | None = None, record_to: str | None = None,
+                 keep: bool = True) -> None:
         super().__init__((LOOPBACK, 0), _Handler)
         self.scenario = scenario
         self.context = context
         self.log = log
+        self.keep = keep
         self.requests: list[RecordedRequest] = []
         self._lock = threading.Lock()
         self._record_file = None if record_to is None else open(record_to, "a", encoding="utf-8")
 
     def record(self, request: RecordedRequest) -> None:
+        if not (self.keep or self.log or self._record_file):
+            return
         # Under the lock, so that lines of concurrent requests never interleave
         # and appear in the order of `requests`.
         with self._lock:
-            self.requests.append(request)
+            if self.keep:
+                self.requests.append(request)
             if self.log is not None:
                 self.log.write(request.log_line() + "\n")
                 self.log.flush()
@@ -391,13 +399,15 @@ class StandinController(_Serving):
     Use as a context manager, or call ``start`` and ``stop``. With ``log``, a
     text stream, every request is also written there as it arrives, one line
     each (``RecordedRequest.log_line``); with ``record_to``, it is also
-    appended to that file (see ``RecordedRequest.to_json``)."""
+    appended to that file (see ``RecordedRequest.to_json``). Without
+    ``keep_requests``, ``requests`` is not kept in memory."""
 
     def __init__(self, scenario: Scenario, log: TextIO | None = None,
-                 record_to: str | None = None) -> None:
+                 record_to: str | None = None, keep_requests: bool = True) -> None:
         self.scenario = scenario
         self.log = log
         self.record_to = record_to
+        self.keep_requests = keep_requests
         self.ca = trustme.CA()
         self._server: _TLSServer | None = None
         self._thread: threading.Thread | None = None
@@ -406,7 +416,8 @@ class StandinController(_Serving):
     def start(self) -> "StandinController":
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         self.ca.issue_cert(LOOPBACK, "localhost").configure_cert(context)
-        self._server = _TLSServer(self.scenario, context, self.log, self.record_to)
+        self._server = _TLSServer(self.scenario, context, self.log, self.record_to,
+                                  self.keep_requests)
         host = self._server.server_address[0]
         if host != LOOPBACK:
             self._server.server_close()
@@ -449,6 +460,8 @@ class StandinController(_Serving):
     @property
     def requests(self) -> list[RecordedRequest]:
         assert self._server is not None, "stand-in controller not started"
+        if not self.keep_requests:
+            raise RuntimeError("this stand-in controller keeps no requests")
         with self._server._lock:
             return list(self._server.requests)
 
@@ -460,10 +473,15 @@ class StandinProcess(_Serving):
     ``StandinController`` does, risks a child deadlocked on a lock that one of
     those threads held (Python 3.12 and later warn about it). ``address``,
     ``url``, ``requests`` and ``bodies`` work as for ``StandinController``;
-    the scenario is given in its JSON form (see ``Scenario.from_dict``)."""
+    the scenario is given in its JSON form (see ``Scenario.from_dict``).
 
-    def __init__(self, scenario: dict[str, Any]) -> None:
+    The child writes every request to a file before answering it; without
+    ``record`` it keeps none (and ``requests`` is refused), so that a
+    measured client's requests cost the server no more than answering."""
+
+    def __init__(self, scenario: dict[str, Any], record: bool = True) -> None:
         self.scenario = scenario
+        self.record = record
         self._process: subprocess.Popen[str] | None = None
         self._scratch: tempfile.TemporaryDirectory[str] | None = None
 
@@ -473,9 +491,9 @@ class StandinProcess(_Serving):
         self._record = os.path.join(self._scratch.name, "requests.jsonl")
         with open(scenario_file, "w", encoding="utf-8") as file:
             json.dump(self.scenario, file)
+        recording = ["--record", self._record] if self.record else []
         self._process = subprocess.Popen(
-            [sys.executable, os.path.abspath(__file__), "--scenario", scenario_file,
-             "--record", self._record],
+            [sys.executable, os.path.abspath(__file__), "--scenario", scenario_file, *recording],
             stdout=subprocess.PIPE, text=True)
         assert self._process.stdout is not None
         self.address = self._process.stdout.readline().strip()
@@ -498,6 +516,8 @@ class StandinProcess(_Serving):
     @property
     def requests(self) -> list[RecordedRequest]:
         assert self._scratch is not None, "stand-in controller process not started"
+        if not self.record:
+            raise RuntimeError("this stand-in controller process keeps no requests")
         if not os.path.exists(self._record):
             return []
         with open(self._record, encoding="utf-8") as file:
@@ -523,7 +543,7 @@ def main(argv: list[str] | None = None) -> None:
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     log = sys.stderr if options.verbose else None
     try:
-        with StandinController(scenario, log, options.record) as controller:
+        with StandinController(scenario, log, options.record, keep_requests=False) as controller:
             print(controller.address, flush=True)
             while True:
                 signal.pause()
