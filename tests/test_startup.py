@@ -2,15 +2,18 @@
 import argparse
 import configparser
 import getpass
+import importlib.metadata
 import os
 import pprint
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import pytest
 import requests
 
+import harborsweep
 import harborsweep.harborsweep as hs
 
 BOUND = ["argparse", "configparser", "getpass", "os", "pprint", "sys", "requests"]
@@ -58,6 +61,16 @@ def test_operations_are_defined_in_order_after_pp():
 def test_import_prints_nothing():
     done = run_python("import harborsweep.harborsweep")
     assert (done.returncode, done.stdout, done.stderr) == (0, "", "")
+
+
+def test_the_package_tested_is_the_installed_distribution():
+    # Whether installed from this tree or from a wheel: a source tree or a
+    # stale copy earlier on sys.path would shadow it.
+    installed = importlib.metadata.distribution("harborsweep")
+    files = {Path(installed.locate_file(name)).resolve() for name in installed.files}
+    assert Path(harborsweep.__file__).resolve() in files
+    assert Path(hs.__file__).resolve() in files
+    assert harborsweep.__version__ == installed.version
 
 
 def test_import_touches_no_file_network_or_process_of_its_own():
