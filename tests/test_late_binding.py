@@ -116,7 +116,7 @@ def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
     shared = stream()
     for stdout, result_stream in ((stream(), stream()), (shared, shared), (None, stream()), (stream(), stream(False))):
         with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
-                                             "--config_dir", str(tmp_path)]), \
+                                             "--config_dir", str(config_dir)]), \
              mock.patch.object(hs, "get_quorvane_cid"), \
              mock.patch.object(hs, "quorvane_api", return_value={"r": 1}), \
              mock.patch.object(hs, "pp", hs.pprint.PrettyPrinter(width=200, stream=result_stream)), \
