@@ -1,8 +1,11 @@
 # Filter paths: how filter_results narrows decoded JSON values, and how it fails.
 import copy
+import gc
 import os
 import subprocess
+import sys
 import time
+import weakref
 
 import pytest
 from hypothesis import given, settings
@@ -219,10 +222,36 @@ def test_failing_key_comparison_propagates():
             filter_results(value, path)
 
 
-def test_nothing_partial_comes_back_from_a_late_failure():
-    value = [{"a": 1}] * 10_000 + [{}]
-    with pytest.raises(KeyError):
-        filter_results(value, ["a"])
+class Member:
+    """A member value whose holders can be counted and whose end can be seen."""
+
+
+class Rows(list):
+    """An array of a caller's own, walked by iteration."""
+
+
+@pytest.mark.parametrize("build, path, error", [
+    (lambda m: [{"a": m}] * 10_000 + [{}], ["a"], KeyError),
+    (lambda m: [{"a": m, "b": 1}] * 10_000 + [Lookup(ValueError("late"))], ["a & b"], ValueError),
+    (lambda m: Rows([{"a": m}] * 10_000 + [{}]), ["a"], KeyError),
+    # The first mapping succeeds; the second fails on its last element.
+    (lambda m: {"rows": [{"r": {"a": m}}] * 10_000 + [{"r": 5}]}, ["rows", "r", "a"], TypeError),
+], ids=["single key", "several keys", "array subclass", "after a finished step"])
+def test_nothing_partial_comes_back_from_a_late_failure(build, path, error):
+    member = Member()
+    value = build(member)
+    unchanged = copy.deepcopy(value, {id(member): member})
+    holders = sys.getrefcount(member)
+    with pytest.raises(error):
+        filter_results(value, path)
+    # The lists built before the failure are gone, with what they held: nor
+    # the error, nor the input, nor anything else keeps them.
+    assert sys.getrefcount(member) == holders
+    assert value == unchanged
+    gone = weakref.ref(member)
+    del value, unchanged, member
+    gc.collect()
+    assert gone() is None
 
 
 # --- what filters may be ------------------------------------------------------
