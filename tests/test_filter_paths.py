@@ -398,9 +398,11 @@ json_values = st.recursive(
 )
 steps = st.lists(keys, min_size=1, max_size=3).map("&".join)
 paths = st.lists(steps, max_size=4)
+# A fifth of the profile's number of examples (tests/conftest.py).
+CASES = settings(deadline=None, max_examples=max(1, settings.default.max_examples // 5))
 
 
-@settings(max_examples=300, deadline=None)
+@CASES
 @given(json_values, paths)
 def test_never_changes_its_input(value, path):
     before_value, before_path = copy.deepcopy(value), list(path)
@@ -411,7 +413,7 @@ def test_never_changes_its_input(value, path):
     assert value == before_value and path == before_path
 
 
-@settings(max_examples=300, deadline=None)
+@CASES
 @given(st.lists(st.dictionaries(keys, json_scalars, max_size=4), max_size=8), st.lists(keys, min_size=2, max_size=4))
 def test_multi_key_step_on_array_keeps_length_and_places_the_marker(rows, step_keys):
     mapped = filter_results(rows, ["&".join(step_keys)])
@@ -423,7 +425,7 @@ def test_multi_key_step_on_array_keeps_length_and_places_the_marker(rows, step_k
             assert picked[key] == (row[key] if key in row else MARKER)
 
 
-@settings(max_examples=300, deadline=None)
+@CASES
 @given(st.lists(st.dictionaries(keys, json_scalars, min_size=1, max_size=4), max_size=8), keys)
 def test_single_key_step_on_array_keeps_length_or_fails_with_the_key(rows, key):
     stripped = key.strip()

@@ -232,7 +232,10 @@ def near_edge(draw):
     return ("ab " * target)[: max(0, target - 2)]
 
 
-CASES = settings(max_examples=1500, deadline=None, suppress_health_check=list(HealthCheck))
+# The number of examples is the profile's (tests/conftest.py); the tests that
+# write through a stream cost several times more per example and take a fifth.
+CASES = settings(deadline=None, suppress_health_check=list(HealthCheck))
+STREAM_CASES = settings(CASES, max_examples=max(1, CASES.max_examples // 5))
 
 
 class TestAgainstPprint:
@@ -258,14 +261,14 @@ class TestAgainstPprint:
         for shaped in (value, {"k" * column: value}, [[value]], {"k" * column: [value, 1]}):
             assert hs._layout(shaped) == reference(shaped)
 
-    @settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+    @STREAM_CASES
     @given(values)
     def test_write_result_matches_pprint(self, value):
         out, error = written(value)
         assert error is None
         assert out == reference(value)
 
-    @settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+    @STREAM_CASES
     @given(st.one_of(values, at_column(), near_edge()), st.sampled_from(sorted(STREAMS)))
     def test_streams_of_other_types_get_pprints_write_calls(self, value, kind):
         assert write_calls(value, True, kind=kind) == write_calls(value, False, kind=kind)
