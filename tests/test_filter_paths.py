@@ -244,8 +244,8 @@ def test_nothing_partial_comes_back_from_a_late_failure(build, path, error):
     holders = sys.getrefcount(member)
     with pytest.raises(error):
         filter_results(value, path)
-    # The lists built before the failure are gone, with what they held: nor
-    # the error, nor the input, nor anything else keeps them.
+    # The lists built before the failure are gone, with what they held:
+    # neither the error nor the input nor anything else keeps them.
     assert sys.getrefcount(member) == holders
     assert value == unchanged
     gone = weakref.ref(member)
