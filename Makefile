@@ -39,8 +39,9 @@ install:
 	$(call venv_ready,$(VENV))
 	$(BIN)/python $(PIP_INSTALL) ".[test]"
 
+# ARGS goes to pytest: a test file, a test, options.
 test: install
-	$(BIN)/python -m pytest
+	$(BIN)/python -m pytest $(ARGS)
 
 # `make test` with every supported interpreter that the machine has.
 test-all:

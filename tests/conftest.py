@@ -1,16 +1,30 @@
 # Shared fixtures: the stand-in controller from tools/ for tests that need one;
-# the tests that measure memory or limit it are skipped under the sanitizers.
+# the tests that measure memory or limit it are skipped under the sanitizers;
+# the property tests' profiles.
 import os
 import sys
 from pathlib import Path
 
 import pytest
+from hypothesis import settings
 
 TOOLS = Path(__file__).resolve().parent.parent / "tools"
 if str(TOOLS) not in sys.path:
     sys.path.insert(0, str(TOOLS))
 
 from standin_controller import StandinController, StandinProcess  # noqa: E402
+
+# How many examples each property test tries: "default" for everyday runs,
+# "ci" for CI (.ci/run sets HYPOTHESIS_PROFILE=ci), seven and a half times as
+# many. A test that is dearer per example takes a fixed share of the number.
+# Chosen by HYPOTHESIS_PROFILE or by pytest's --hypothesis-profile. Both build
+# on Hypothesis's own default profile rather than on its "ci" one, which tries
+# the same examples on every run.
+_base = settings.get_profile("default")
+settings.register_profile("default", _base, max_examples=200)
+settings.register_profile("ci", _base, max_examples=1500)
+if os.environ.get("HYPOTHESIS_PROFILE"):
+    settings.load_profile(os.environ["HYPOTHESIS_PROFILE"])
 
 
 def pytest_runtest_setup(item):

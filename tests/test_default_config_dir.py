@@ -1,6 +1,8 @@
 # The default configuration directory: "config" beside the module's file.
 import os
-import re
+import shutil
+import subprocess
+import sys
 
 import pytest
 
@@ -83,13 +85,30 @@ def test_the_module_file_is_read_at_every_call(tmp_path, monkeypatch):
         hs.get_default_config_dir()
 
 
-def test_the_installed_module_looks_beside_its_own_file():
-    expected = os.path.join(os.path.dirname(hs.__file__), "config")
-    if os.path.isdir(expected):
-        assert hs.get_default_config_dir() == expected
-    else:
-        with pytest.raises(FileNotFoundError, match=f"^{re.escape(missing(expected))}$"):
-            hs.get_default_config_dir()
+def test_the_installed_module_looks_beside_its_own_file(tmp_path):
+    # A copy of the installed package, imported in a child from where this
+    # test put it: the module's own __file__, as the import set it, decides.
+    site = tmp_path / "site"
+    shutil.copytree(os.path.dirname(hs.__file__), site / "harborsweep",
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    module_file = site / "harborsweep" / os.path.basename(hs.__file__)
+    beside = site / "harborsweep" / "config"
+    program = (
+        "import os, sys\n"
+        "from harborsweep import harborsweep as hs\n"
+        "print(hs.__file__)\n"
+        "for make in (False, True):\n"
+        "    if make:\n"
+        "        os.mkdir(sys.argv[1])\n"
+        "    try:\n"
+        "        print(hs.get_default_config_dir())\n"
+        "    except FileNotFoundError as error:\n"
+        "        print(error)\n"
+    )
+    environment = dict(os.environ, PYTHONPATH=str(site))
+    done = subprocess.run([sys.executable, "-c", program, str(beside)], cwd=tmp_path, env=environment,
+                          capture_output=True, text=True, check=True)
+    assert done.stdout.splitlines() == [str(module_file), missing(beside), str(beside)]
 
 
 def test_nothing_is_created(package):

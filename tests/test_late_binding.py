@@ -128,11 +128,43 @@ def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
             assert result_stream.flush.call_count == 1
 
 
+class EventStream:
+    """A standard output that records its write() and flush() calls, in
+    order, into `events`."""
+
+    def __init__(self, events):
+        self.events = events
+
+    def write(self, text):
+        self.events.append(("write", text))
+        return len(text)
+
+    def flush(self):
+        self.events.append(("flush",))
+
+
 def test_failed_login_exits_1_through_the_module_sys():
     post, _ = fake_post({"login": {"error": "no"}})
     with mock.patch("requests.post", post), pytest.raises(SystemExit) as exit_info:
         hs.get_quorvane_cid("ctl", "u", "p")
     assert exit_info.value.code == 1
+    # "Login failed" is written and flushed before the exit starts: a process
+    # ended right after it (killed, or os._exit in a caller's handler) has
+    # still shown it, even with a block-buffered standard output.
+    events = []
+    stdout = EventStream(events)
+
+    def recording_exit(*args):
+        events.append(("exit", *args))
+        raise SystemExit(*args)
+
+    with mock.patch("requests.post", post), mock.patch.object(sys, "stdout", stdout), \
+         mock.patch.object(hs, "sys", types.SimpleNamespace(stdout=stdout, exit=recording_exit)), \
+         pytest.raises(SystemExit):
+        hs.get_quorvane_cid("ctl", "u", "p")
+    flushed = events.index(("flush",))
+    assert "".join(text for _, text in events[:flushed]) == "Login failed\n"
+    assert events[flushed:] == [("flush",), ("exit", 1)]
     with mock.patch("requests.post", post), mock.patch.object(hs, "sys") as fake_sys:
         fake_sys.exit.side_effect = RuntimeError("stopped")
         with pytest.raises(RuntimeError, match="stopped"):

@@ -61,6 +61,86 @@ class RecordingStream:
             raise OSError(errno.ENOSPC, "No space left on device")
 
 
+class RecordingStringIO(io.StringIO):
+    """An io.StringIO of a caller's own: the same storage behind a write()
+    that counts its calls and fails on the one numbered `fail_at`."""
+
+    def __init__(self, fail_at=None):
+        super().__init__()
+        self.chunks = []
+        self.fail_at = fail_at
+
+    def write(self, text):
+        self.chunks.append(text)
+        if len(self.chunks) == self.fail_at:
+            raise OSError(errno.ENOSPC, "No space left on device")
+        return super().write(text)
+
+
+class RecordingRaw(io.RawIOBase):
+    """A raw byte stream that is not a file, such as a socket or a device of
+    a caller's own: keeps what each write() is given, fails on the one
+    numbered `fail_at`."""
+
+    def __init__(self, fail_at=None):
+        self.chunks = []
+        self.fail_at = fail_at
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        self.chunks.append(bytes(data))
+        if len(self.chunks) == self.fail_at:
+            raise OSError(errno.EPIPE, "Broken pipe")
+        return len(data)
+
+
+def text_over_raw(fail_at=None, encoding="utf-8", errors="strict", **buffering):
+    """A text stream over a buffered writer over a RecordingRaw; `buffering`
+    sets the buffer's size and the text layer's write_through."""
+    raw = RecordingRaw(fail_at)
+    size = buffering.pop("buffer_size", io.DEFAULT_BUFFER_SIZE)
+    stream = io.TextIOWrapper(io.BufferedWriter(raw, buffer_size=size), encoding=encoding, errors=errors,
+                              **buffering)
+
+    def received():
+        """What the raw stream was given once the text stream is flushed."""
+        try:
+            stream.flush()
+            error = None
+        except OSError as exc:
+            error = exc.errno
+        seen = list(raw.chunks), error
+        raw.fail_at = None
+        stream.close()
+        return seen
+
+    return stream, received
+
+
+def custom_stream(fail_at=None):
+    stream = RecordingStream(fail_at=fail_at)
+    return stream, lambda: (stream.chunks,)
+
+
+def stringio_subclass(fail_at=None):
+    stream = RecordingStringIO(fail_at)
+    return stream, lambda: (stream.chunks, stream.getvalue())
+
+
+# Streams whose write() calls can be watched: each maker takes the number of
+# the call that fails and gives the stream and a function returning what it
+# has received, the list of its write() calls first.
+STREAMS = {
+    "custom": custom_stream,
+    "StringIO subclass": stringio_subclass,
+    # Write-through to a small buffer, so that the raw stream sees nearly
+    # every write() and can fail part-way.
+    "text over a raw stream": lambda fail_at=None: text_over_raw(fail_at, buffer_size=64, write_through=True),
+}
+
+
 def printed_into(stream, value, native):
     """Writes `value` into `stream` through pp's stream and _write_result
     (`native`) or through pprint itself; returns the error as (type, message)."""
@@ -75,12 +155,12 @@ def printed_into(stream, value, native):
     return None
 
 
-def write_calls(value, native, fail_at=None):
-    """The write() arguments that a stream of its own type is given, up to
-    the failing call, and the error."""
-    stream = RecordingStream(fail_at=fail_at)
+def write_calls(value, native, fail_at=None, kind="custom"):
+    """What a stream of the `kind` of STREAMS has received, up to the
+    failing call, and the error."""
+    stream, received = STREAMS[kind](fail_at)
     error = printed_into(stream, value, native)
-    return stream.chunks, error
+    return received(), error
 
 
 # Characters that exercise every escape and quoting rule, and every line
@@ -152,7 +232,10 @@ def near_edge(draw):
     return ("ab " * target)[: max(0, target - 2)]
 
 
-CASES = settings(max_examples=1500, deadline=None, suppress_health_check=list(HealthCheck))
+# The number of examples is the profile's (tests/conftest.py); the tests that
+# write through a stream cost several times more per example and take a fifth.
+CASES = settings(deadline=None, suppress_health_check=list(HealthCheck))
+STREAM_CASES = settings(CASES, max_examples=max(1, CASES.max_examples // 5))
 
 
 class TestAgainstPprint:
@@ -178,17 +261,18 @@ class TestAgainstPprint:
         for shaped in (value, {"k" * column: value}, [[value]], {"k" * column: [value, 1]}):
             assert hs._layout(shaped) == reference(shaped)
 
-    @settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+    @STREAM_CASES
     @given(values)
     def test_write_result_matches_pprint(self, value):
         out, error = written(value)
         assert error is None
         assert out == reference(value)
 
-    @settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
-    @given(st.one_of(values, at_column(), near_edge()))
-    def test_streams_of_other_types_get_pprints_write_calls(self, value):
-        assert write_calls(value, native=True) == write_calls(value, native=False)
+    # Each kind of stream gets about as many examples as the test above.
+    @settings(STREAM_CASES, max_examples=STREAM_CASES.max_examples * len(STREAMS))
+    @given(st.one_of(values, at_column(), near_edge()), st.sampled_from(sorted(STREAMS)))
+    def test_streams_of_other_types_get_pprints_write_calls(self, value, kind):
+        assert write_calls(value, True, kind=kind) == write_calls(value, False, kind=kind)
 
 
 class TestRules:
@@ -245,6 +329,22 @@ def nested(depth, leaf="x" * 40, kind="list"):
     return value
 
 
+class RememberingPrinter(pprint.PrettyPrinter):
+    """pprint that makes the one-line literal of each object once. pprint
+    makes it anew at every level that tries the object on one line, which
+    for a value n levels deep is n * n / 2 objects; for a value without
+    cycles and without a depth limit the literal is the same every time."""
+
+    def __init__(self, **options):
+        super().__init__(**options)
+        self.literals = {}
+
+    def _safe_repr(self, object, context, maxlevels, level):
+        if id(object) not in self.literals:
+            self.literals[id(object)] = super()._safe_repr(object, context, maxlevels, level)
+        return self.literals[id(object)]
+
+
 class TestDepth:
     @pytest.mark.parametrize("kind", ["list", "dict"])
     def test_deep_values_match_pprint_with_room(self, kind):
@@ -252,7 +352,7 @@ class TestDepth:
         limit = sys.getrecursionlimit()
         sys.setrecursionlimit(10000)
         try:
-            expected = reference(value)
+            expected = RememberingPrinter(width=200).pformat(value) + "\n"
         finally:
             sys.setrecursionlimit(limit)
         assert hs._layout(value) == expected
@@ -376,17 +476,22 @@ class TestOutputAndResources:
         assert text == reference(value)
         assert made <= len(text) // (32 * 1024) + 2
 
-    def test_stream_failing_on_its_nth_write_gets_pprints_calls_up_to_it(self):
+    @pytest.mark.parametrize("kind", sorted(STREAMS))
+    def test_stream_failing_on_its_nth_write_gets_pprints_calls_up_to_it(self, kind):
         cases = [
             {"gateways": [{"name": "gw-%d" % i, "tags": ["t"] * (i % 3), "note": "w " * (i * 9)} for i in range(12)],
              "empty": [[], {}, ""], "k" * 199: [[], {}], "n": 10**30},
             "word " * 120,
+            # Single literals longer than an output chunk, among short pieces.
+            {"solid": "x" * 40_000, "wide": "\u20ac\U0001f600" * 9_000, "z": ["y" * 33_000, 1, "\xe9" * 17_000]},
+            "w" * 50_000,
         ]
         for value in cases:
-            calls, error = write_calls(value, native=False)
-            assert error is None and len(calls) > 5
-            for n in range(1, len(calls) + 1):
-                assert write_calls(value, True, fail_at=n) == write_calls(value, False, fail_at=n)
+            received, error = write_calls(value, False, kind=kind)
+            calls = len(received[0])
+            assert error is None and calls > 1
+            for n in range(1, calls + 1):
+                assert write_calls(value, True, n, kind) == write_calls(value, False, n, kind)
 
     @pytest.mark.parametrize("encoding, errors, tail", [
         ("ascii", "strict", ["café"]),
@@ -396,16 +501,24 @@ class TestOutputAndResources:
         ("cp1252", "strict", ["10 €", "\u0100"]),
         ("utf-8", "strict", ["café \ud800 \U0001f600"]),
     ])
-    def test_text_streams_get_the_bytes_pprint_gives_them(self, encoding, errors, tail):
+    @pytest.mark.parametrize("binary", ["memory", "raw stream"])
+    def test_text_streams_get_the_bytes_pprint_gives_them(self, encoding, errors, tail, binary):
         # Past a few output chunks, then characters the encoding may lack.
+        # Over a raw stream that is not a file, the raw write() calls are
+        # compared too.
         value = {"names": ["gateway-%04d" % i for i in range(3000)], "tail": tail}
         outcomes = []
         for native in (True, False):
-            stream = io.TextIOWrapper(io.BytesIO(), encoding=encoding, errors=errors)
-            error = printed_into(stream, value, native)
-            stream.flush()
-            outcomes.append((stream.buffer.getvalue(), error))
-        assert len(outcomes[1][0]) > 40_000
+            if binary == "memory":
+                stream = io.TextIOWrapper(io.BytesIO(), encoding=encoding, errors=errors)
+                error = printed_into(stream, value, native)
+                stream.flush()
+                outcomes.append(([stream.buffer.getvalue()], error))
+            else:
+                stream, received = text_over_raw(encoding=encoding, errors=errors)
+                error = printed_into(stream, value, native)
+                outcomes.append((received(), error))
+        assert len(b"".join(outcomes[1][0] if binary == "memory" else outcomes[1][0][0])) > 40_000
         assert outcomes[0] == outcomes[1]
 
     def test_stream_that_mutates_the_result_does_not_crash(self):
