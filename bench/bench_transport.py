@@ -23,7 +23,7 @@ from harness import LOGIN, BareClient, fleet_scenario, interleaved, ratio, stand
 
 from harborsweep import harborsweep as hs
 
-REQUESTS, RUNS = 100, 3
+REQUESTS, RUNS = 100, 4
 # (a) harborsweep's request over the floor's; (b) the speed-up of the run.
 REQUEST_TARGET, RUN_TARGET = 1.5, 5.0
 WRAPPED = ("import requests, sys; real = requests.post; "

@@ -33,7 +33,8 @@ class Times(list):
 def interleaved(contenders, rounds, *, collector, clock=time.perf_counter):
     """Times each of `contenders` (name: callable) once per round, in turns,
     the order reversed every other round (A B C, C B A, ...) so that no
-    contender always follows the same one. Each runs once untimed first.
+    contender always follows the same one; an even number of rounds gives
+    both orders alike. Each runs once untimed first.
 
     `collector` is "paused" where the contenders build much the same objects:
     the garbage collector is off while they run (its passes would land on
