@@ -8,11 +8,18 @@ from pprint import pformat
 CONSOLE_SCRIPT = str(Path(sys.executable).parent / "harborsweep")
 
 
-def clean_environment(io_encoding="utf-8"):
+def clean_environment(io_encoding="utf-8", buffered=None):
     """The process environment without proxy settings, which would route the
-    stand-in controller's loopback traffic elsewhere."""
+    stand-in controller's loopback traffic elsewhere. With `buffered` true, a
+    child's standard output to a file or pipe is block-buffered, as it is for
+    a user; false makes it unbuffered; None leaves PYTHONUNBUFFERED as it is
+    here."""
     env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
     env["PYTHONIOENCODING"] = io_encoding
+    if buffered is not None:
+        env.pop("PYTHONUNBUFFERED", None)
+        if not buffered:
+            env["PYTHONUNBUFFERED"] = "1"
     return env
 
 

@@ -167,12 +167,10 @@ def test_finished_checks_survive_a_run_ended_from_outside(controller, tmp_path, 
     first, second = check_order(config_dir)  # listing order, not sorted
     write_checks(config_dir, {first: "[default]\ndescription = First\n[quorvane]\naction = echo\n",
                               second: "[default]\ndescription = Second\n[quorvane]\naction = hang\n"})
-    environment = clean_environment()
-    environment.pop("PYTHONUNBUFFERED", None)
     with open(tmp_path / "report.txt", "wb") as report:
         child = subprocess.Popen([sys.executable, "-m", "harborsweep", "--controller_ip", stand_in.address,
-                                  "--password", "pw", "--config_dir", config_dir],
-                                 stdin=subprocess.DEVNULL, stdout=report, stderr=subprocess.DEVNULL, env=environment)
+                                  "--password", "pw", "--config_dir", config_dir], stdin=subprocess.DEVNULL,
+                                 stdout=report, stderr=subprocess.DEVNULL, env=clean_environment(buffered=True))
         try:
             deadline = time.monotonic() + 30
             while b"action=hang" not in b"".join(stand_in.bodies) and time.monotonic() < deadline:
@@ -183,6 +181,13 @@ def test_finished_checks_survive_a_run_ended_from_outside(controller, tmp_path, 
             child.wait()
     assert child.returncode == -signal_number
     assert (tmp_path / "report.txt").read_bytes() == (check_output("First", {"ok": True}) + "Second\n").encode()
+
+
+def launch(args, stdout, buffered=False, code=None):
+    """Runs the command (or the Python `code`) with `stdout`; returns it done."""
+    command = [sys.executable, "-c", code] if code else [sys.executable, "-m", "harborsweep"]
+    return subprocess.run([*command, *args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
+                          env=clean_environment(buffered=buffered), timeout=60)
 
 
 @pytest.mark.parametrize("redirected", [True, False], ids=["redirect_stdout to a file", "sys.stdout None"])
@@ -201,28 +206,13 @@ def test_results_survive_a_caller_that_redirected_stdout_and_was_killed(controll
             "    harborsweep.main()\n"
             "    os.kill(os.getpid(), signal.SIGKILL)\n")
     descriptions = tmp_path / "descriptions.txt"
-    environment = clean_environment()
-    environment.pop("PYTHONUNBUFFERED", None)
     with open(tmp_path / "results.txt", "wb") as results:
-        child = subprocess.run([sys.executable, "-c", code, str(descriptions) if redirected else "",
-                                "--controller_ip", stand_in.address, "--password", "pw", "--config_dir", config_dir],
-                               stdin=subprocess.DEVNULL, stdout=results, stderr=subprocess.PIPE, env=environment,
-                               timeout=60)
+        child = launch([str(descriptions) if redirected else "", "--controller_ip", stand_in.address,
+                        "--password", "pw", "--config_dir", config_dir], results, buffered=True, code=code)
     assert (child.returncode, child.stderr) == (-signal.SIGKILL, b"")
     assert (tmp_path / "results.txt").read_text() == (pformat({"ok": True}, width=200) + "\n") * 3
     if redirected:
         assert descriptions.read_text() == "".join(f"Good {name[:-4]}\n\n\n" for name in check_order(config_dir))
-
-
-def launch(args, stdout, buffered=False, code=None):
-    """Runs the command (or the Python `code`) with `stdout`; returns it done."""
-    environment = clean_environment()
-    environment.pop("PYTHONUNBUFFERED", None)
-    if not buffered:
-        environment["PYTHONUNBUFFERED"] = "1"
-    command = [sys.executable, "-c", code] if code else [sys.executable, "-m", "harborsweep"]
-    return subprocess.run([*command, *args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
-                          env=environment, timeout=60)
 
 
 def with_closed_pipe(run):
