@@ -21,13 +21,18 @@ VENV ?= .venv/$(PY_TAG)
 BIN = $(VENV)/bin
 PIP_INSTALL = -m pip install -q --disable-pip-version-check --no-build-isolation
 
+# $(call venv_made,DIR): a virtual environment in DIR, made once; a failed
+# creation leaves no half-made DIR.
+define venv_made
+test -x $(1)/bin/python || $(FOUND_PYTHON) -m venv $(1) || { rm -rf $(1); exit 1; }
+endef
+
 # $(call venv_ready,DIR): a virtual environment in DIR holding what building
 # the package needs, so that pip can build without isolation and CMake keeps
 # its build directory (build/<wheel tag>) from one install to the next: an
 # unchanged tree compiles nothing, an edited source file compiles alone.
-# A failed creation leaves no half-made DIR.
 define venv_ready
-test -x $(1)/bin/python || $(FOUND_PYTHON) -m venv $(1) || { rm -rf $(1); exit 1; }
+$(call venv_made,$(1))
 $(1)/bin/python tools/build_requirements.py $(1)/.build-requirements
 endef
 
@@ -147,7 +152,7 @@ WHEEL_TEST_VENV = .venv/wheel-test-$(PY_TAG)
 # on PATH for it), or fails on a dependency that no tag allows.
 # tools/check_dist.py checks what each file holds.
 dist:
-	test -x $(DIST_TOOLS)/bin/python || $(FOUND_PYTHON) -m venv $(DIST_TOOLS) || { rm -rf $(DIST_TOOLS); exit 1; }
+	$(call venv_made,$(DIST_TOOLS))
 	$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
 	rm -rf dist $(DIST_WORK)
 	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
