@@ -70,7 +70,7 @@ def machine(tmp_path):
     return FakeMachine(tmp_path)
 
 
-SUPPORTED = ["--supported", "3.10-3.13"]
+SUPPORTED = ["--supported", "3.10-3.15"]
 
 
 @pytest.mark.parametrize("releases, path, args, found", [
@@ -86,8 +86,8 @@ SUPPORTED = ["--supported", "3.10-3.13"]
     (["3.11.7"], {"python3.11": "3.11"}, ["python3.11"], "bin/python3.11"),
     (["3.11.7"], {"python3": None}, ["python3"], None),
     # The supported range, both ends included.
-    (["3.10.13", "3.13.0"], {}, [*SUPPORTED, "python3.10"], "pyenv/versions/3.10.13/bin/python3.10"),
-    ([], {"python3": "3.13"}, [*SUPPORTED, "python3"], "bin/python3"),
+    (["3.10.13", "3.15.2"], {}, [*SUPPORTED, "python3.10"], "pyenv/versions/3.10.13/bin/python3.10"),
+    ([], {"python3": "3.15"}, [*SUPPORTED, "python3"], "bin/python3"),
 ], ids=["newest-patch", "free-threaded-skipped", "prefix-is-not-a-version", "unknown",
         "dead-shim-skipped", "path-first", "only-a-dead-shim", "supported-lowest", "supported-highest"])
 def test_find_python_prints_the_interpreter_that_runs_or_nothing(machine, releases, path, args, found):
@@ -103,7 +103,7 @@ def test_find_python_prints_the_interpreter_that_runs_or_nothing(machine, releas
         assert (done.returncode, done.stdout) == (0, f"{machine.root / found}\n")
 
 
-@pytest.mark.parametrize("version, how", [("3.9", "pyenv"), ("3.14", "PATH"), ("3.9", "path")])
+@pytest.mark.parametrize("version, how", [("3.9", "pyenv"), ("3.16", "PATH"), ("3.9", "path")])
 def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version, how):
     if how == "pyenv":
         interpreter, name = machine.install(version + ".18"), f"python{version}"
@@ -113,7 +113,7 @@ def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version
     done = machine.find_python(*SUPPORTED, name)
     assert (done.returncode, done.stdout) == (3, "")
     assert done.stderr == (f"Python {version} ({interpreter}) is not supported; "
-                           "harborsweep supports Python 3.10 to 3.13\n")
+                           "harborsweep supports Python 3.10 to 3.15\n")
 
 
 # The inner make notes the interpreter it was given, and fails for the one
@@ -125,28 +125,41 @@ case "$python" in *"$FAIL"*) exit 1 ;; esac
 """
 
 
-@pytest.mark.parametrize("releases, fail, status, skipped", [
-    (["3.10.13", "3.11.7", "3.12.1", "3.13.0"], "3.12", 2, []),
-    (["3.11.7", "3.13.0", "3.13.1t"], "no such", 0, ["python3.10", "python3.12"]),
-    ([], "no such", 2, ["python3.10", "python3.11", "python3.12", "python3.13"]),
-], ids=["one-fails", "two-skipped", "none-found"])
+ALL = ["python3.10", "python3.11", "python3.12", "python3.13", "python3.14", "python3.15"]
+
+
+# What the machine lacks of 3.14 and 3.15 runs in the Debian root; the
+# machine's own interpreter wins where it has one.
+@pytest.mark.parametrize("releases, root, fail, status, skipped", [
+    (["3.10.13", "3.11.7", "3.12.1", "3.13.0"], None, "3.12", 2, []),
+    (["3.11.7", "3.13.0", "3.13.1t"], None, "no such", 0, ["python3.10", "python3.12"]),
+    (["3.15.2"], "", "no such", 0, ALL[:4] + ["python3.14"]),
+    (["3.11.7"], None, "python3.15", 2, ALL[:1] + ALL[2:4]),
+    ([], "", "no such", 2, ALL),
+], ids=["one-fails", "two-skipped", "no-root-wanted", "root-run-fails", "none-found"])
 def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
-        machine, releases, fail, status, skipped):
+        machine, releases, root, fail, status, skipped):
     for release in releases:
         machine.install(release)
     fake_make = executable(machine.root / "make", FAKE_MAKE)
     log = machine.root / "runs"
+    settings = [] if root is None else [f"DEBIAN_ROOT_PYTHONS={root}"]
     done = subprocess.run(
-        [shutil.which("make"), "-f", "Makefile", "test-all", f"MAKE={fake_make}"],
+        [shutil.which("make"), "-f", "Makefile", "test-all", f"MAKE={fake_make}", *settings],
         cwd=ROOT, env={**machine.env, "LOG": str(log), "FAIL": fail},
         capture_output=True, text=True, timeout=30)
     assert done.returncode == status, done.stdout + done.stderr
-    wanted = [r for r in releases if not r.endswith("t")]
-    runs = log.read_text().splitlines() if wanted else []
-    assert runs == [f"--no-print-directory test PYTHON={machine.interpreter(r)}" for r in wanted]
+    on_host = [r for r in releases if not r.endswith("t")]
+    in_root = [] if root == "" else [
+        name for name in ("python3.14", "python3.15")
+        if not any(name == "python" + minor_version(r) for r in on_host)]
+    runs = log.read_text().splitlines() if on_host or in_root else []
+    assert runs == [f"--no-print-directory test PYTHON={machine.interpreter(r)}" for r in on_host] + [
+        f"--no-print-directory test-in-root PYTHON={name}" for name in in_root]
     lines = done.stdout.splitlines()
     assert [line.split()[1].rstrip(":") for line in lines if line.endswith("skipped")] == skipped
     failed = [line for line in lines if "FAILED" in line]
-    assert failed == (["=== FAILED with python3.12"] if fail == "3.12" else [])
-    if not wanted:
-        assert "=== none of python3.10 python3.11 python3.12 python3.13 found" in lines
+    named = {"3.12": "python3.12", "python3.15": "python3.15"}.get(fail)
+    assert failed == ([f"=== FAILED with {named}"] if named else [])
+    if not (on_host or in_root):
+        assert f"=== none of {' '.join(ALL)} found" in lines
