@@ -163,3 +163,101 @@ def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
     assert failed == ([f"=== FAILED with {named}"] if named else [])
     if not (on_host or in_root):
         assert f"=== none of {' '.join(ALL)} found" in lines
+
+
+DEBIAN_ROOT = ROOT / "tools" / "debian_root"
+# tools/debian_root against fakes of what needs root rights or the network:
+# debootstrap makes a bare folder (or fails as it does offline), chroot notes
+# what it was to run, and mounts do nothing.
+ROOT_TOOLS = ["bash", "sh", "cat", "cp", "mkdir", "mv", "rm", "du", "cut", "sort", "tr", "tail",
+              "dirname", "flock", "env", "chmod"]
+FAKE_DEBOOTSTRAP = """#!/bin/sh
+echo "debootstrap $*" >>"$LOG"
+if [ -n "${DEBOOTSTRAP_FAILS:-}" ]; then echo "E: Failed getting release file $5/dists/$3/Release"; exit 1; fi
+mkdir -p "$4/dev" "$4/proc" "$4/bin" "$4/etc/apt/apt.conf.d" && printf '#!/bin/sh\\n' >"$4/bin/sh" && chmod +x "$4/bin/sh"
+"""
+FAKE_ROOT_COMMANDS = {
+    "id": "#!/bin/sh\necho 0\n",
+    "unshare": '#!/bin/sh\nshift 3\nexec "$@"\n',
+    "mount": "#!/bin/sh\n",
+    # Notes the arguments after the last "sh": those of the script it runs.
+    "chroot": ('#!/bin/bash\nfor arg; do [ "$arg" = sh ] && args=() || args+=("$arg"); done\n'
+               'echo "inside: ${args[*]}" >>"$LOG"\n'
+               'if [ -n "${APT_FAILS:-}" ]; then echo "E: Unable to locate package ${args[-1]}"; exit 100; fi\n'),
+}
+# Installs debootstrap as Debian's apt-get would.
+FAKE_APT_GET = '#!/bin/sh\necho "apt-get $*" >>"$LOG"\ncp "$FAKES/debootstrap" "$FAKES/bin/"\n'
+
+
+class FakeRootMachine:
+    def __init__(self, root, has_debootstrap, has_apt):
+        self.root = root
+        self.dir = root / "build" / "debian-sid-amd64"
+        self.log = root / "log"
+        bin_dir, system = root / "bin", root / "system"
+        system.mkdir()
+        for tool in ROOT_TOOLS:
+            (system / tool).symlink_to(shutil.which(tool))
+        for name, text in FAKE_ROOT_COMMANDS.items():
+            executable(bin_dir / name, text)
+        executable(root / "debootstrap", FAKE_DEBOOTSTRAP)
+        if has_debootstrap:
+            executable(bin_dir / "debootstrap", FAKE_DEBOOTSTRAP)
+        if has_apt:
+            executable(bin_dir / "apt-get", FAKE_APT_GET)
+        self.env = {"PATH": f"{bin_dir}:{system}", "LOG": str(self.log), "FAKES": str(root),
+                    "DEBIAN_MIRROR": "http://mirror.invalid/debian", "LC_ALL": "C"}
+
+    def ensure(self, packages, fault):
+        env = dict(self.env, **({fault: "1"} if fault else {}))
+        return subprocess.run([str(DEBIAN_ROOT), "ensure", str(self.dir), "sid", "amd64", *packages.split()],
+                              env=env, capture_output=True, text=True, timeout=60)
+
+
+MADE, REUSED = "made in", "reused"
+
+
+# Each row is a sequence of `ensure` calls: the packages, the fault of the
+# call, and the end of its last line. A failed set-up leaves nothing behind.
+@pytest.mark.parametrize("machine_has, calls, debootstraps", [
+    ("both", [("make g++", None, MADE), ("g++ make", None, REUSED)], 1),
+    ("both", [("make g++", None, MADE), ("make g++ python3.15", None, MADE)], 2),
+    ("both", [("make python3.99", "APT_FAILS", "failed (network?): E: Unable to locate package python3.99"),
+              ("make", None, MADE)], 2),
+    ("both", [("make", "DEBOOTSTRAP_FAILS", "from http://mirror.invalid/debian failed (network?): "
+               "E: Failed getting release file http://mirror.invalid/debian/dists/sid/Release")], 1),
+    ("apt", [("make", None, MADE)], 1),
+    ("none", [("make", None, "debootstrap is missing and there is no apt-get to install it")], 0),
+], ids=["reused-whatever-the-order", "new-package-makes-it-anew", "failed-install-not-reused",
+        "offline", "debootstrap-installed", "no-debootstrap"])
+def test_debian_root_is_made_once_per_package_list(tmp_path, machine_has, calls, debootstraps):
+    machine = FakeRootMachine(tmp_path, machine_has == "both", machine_has != "none")
+    for packages, fault, outcome in calls:
+        done = machine.ensure(packages, fault)
+        last = (done.stdout + done.stderr).strip().splitlines()[-1]
+        assert last.endswith(outcome) or outcome in last, done.stdout + done.stderr
+        assert done.returncode == (0 if outcome in (MADE, REUSED) else 1)
+        assert machine.dir.exists() == (done.returncode == 0)
+        assert not Path(f"{machine.dir}.new").exists()
+        if done.returncode:
+            assert len(done.stderr.splitlines()) == 1
+        if outcome == MADE:
+            assert machine.log.read_text().splitlines()[-1] == "inside: " + packages
+    log = machine.log.read_text().splitlines() if machine.log.exists() else []
+    assert sum(line.startswith("debootstrap ") for line in log) == debootstraps
+
+
+# A folder with a mount inside it must not be deleted: rm would go on into the
+# mounted tree, a bind mount of the same file system included.
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("unshare"), reason="needs root rights to mount")
+def test_debian_root_is_never_deleted_through_a_mount(tmp_path):
+    kept, root = tmp_path / "kept", tmp_path / "root"
+    (kept / "data").mkdir(parents=True)
+    (root / "inner").mkdir(parents=True)
+    done = subprocess.run(
+        ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+         'mount --bind "$1" "$2" && "$3" remove "$4"', "sh", kept, root / "inner", DEBIAN_ROOT, root],
+        capture_output=True, text=True, timeout=60)
+    assert done.returncode == 1
+    assert done.stderr == f"debian_root: not deleting {root}: mounted inside it: {root / 'inner'}\n"
+    assert (kept / "data").is_dir()
