@@ -1,4 +1,4 @@
-# Set-up and everyday commands; README.md describes them.
+# Set-up and everyday commands; README.md and DEVELOPMENT.md describe them.
 PYTHON ?= python3
 # What the package supports; `make test-all` runs the suite on each one found.
 SUPPORTED_PYTHONS := python3.10 python3.11 python3.12 python3.13 python3.14 python3.15

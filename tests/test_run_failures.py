@@ -183,9 +183,15 @@ def test_finished_checks_survive_a_run_ended_from_outside(controller, tmp_path, 
     assert (tmp_path / "report.txt").read_bytes() == (check_output("First", {"ok": True}) + "Second\n").encode()
 
 
+CLOSED = "closed"
+
+
 def launch(args, stdout, buffered=False, code=None):
-    """Runs the command (or the Python `code`) with `stdout`; returns it done."""
+    """Runs the command (or the Python `code`) with `stdout`, or with none at
+    all for CLOSED (as the shell's `>&-` starts it); returns it done."""
     command = [sys.executable, "-c", code] if code else [sys.executable, "-m", "harborsweep"]
+    if stdout == CLOSED:
+        command, stdout = ["sh", "-c", 'exec "$0" "$@" >&-', *command], None
     return subprocess.run([*command, *args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=subprocess.PIPE,
                           env=clean_environment(buffered=buffered), timeout=60)
 
@@ -225,16 +231,22 @@ def with_closed_pipe(run):
         os.close(write_end)
 
 
-# Unbuffered, the help screen's write errors are argparse's, which ignores them.
-@pytest.mark.parametrize("command, buffered", [("run", True), ("run", False), ("help", True)],
-                         ids=["run-buffered", "run-unbuffered", "help-buffered"])
+# Unbuffered, the help screen's write errors are argparse's, which ignores
+# them: the same status either way means the launcher catches them.
+@pytest.mark.parametrize("command, buffered", [("run", True), ("run", False), ("help", True), ("help", False)],
+                         ids=["run-buffered", "run-unbuffered", "help-buffered", "help-unbuffered"])
 def test_a_standard_output_that_fails_ends_the_run_once(controller, tmp_path, command, buffered):
-    # A full device is an error: one traceback and status 1, with no second
-    # report when the interpreter flushes standard output at exit.
     stand_in = controller(scenario())
     config_dir = write_checks(tmp_path, {"one.cfg": GOOD.format(name="one"), "two.cfg": GOOD.format(name="two")})
     args = (["--help"] if command == "help" else
             ["--controller_ip", stand_in.address, "--password", "pw", "--config_dir", config_dir])
+    # No standard output at all (`>&-`) ends the command before it parses,
+    # prompts or logs in: nothing it would print could go anywhere.
+    done = launch(args, CLOSED, buffered)
+    assert (done.returncode, done.stderr) == (1, b"harborsweep: error: standard output is closed\n")
+    assert stand_in.bodies == []
+    # A full device is an error: one traceback and status 1, with no second
+    # report when the interpreter flushes standard output at exit.
     with open("/dev/full", "wb") as full:
         done = launch(args, full, buffered)
     assert done.returncode == 1

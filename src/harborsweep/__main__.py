@@ -14,6 +14,12 @@ def run() -> None:
     # The option parser names the program after argv[0]; under ``-m`` that
     # would be "__main__.py".
     sys.argv[0] = "harborsweep"
+    # Started with standard output closed (`>&-`), the interpreter has none:
+    # every result would be dropped, and the first connection to the
+    # controller would take its descriptor.
+    if sys.stdout is None:
+        sys.exit(f"{sys.argv[0]}: error: standard output is closed")
+    _keep_writes_until_flushed()
     from harborsweep import harborsweep
 
     try:
@@ -22,6 +28,20 @@ def run() -> None:
         _finish_output(error)
         raise
     _finish_output(None)
+
+
+def _keep_writes_until_flushed():
+    """Unbuffered (PYTHONUNBUFFERED, -u), standard output would take each
+    write at once, and argparse ignores a failing write of the help screen,
+    so the run would end with status 0 having printed nothing. Kept until
+    the run flushes it (after each description and result, at a prompt and at
+    the end), a write fails where the same run buffered would: at that
+    flush, which reports it."""
+    if getattr(sys.stdout, "write_through", False):
+        try:
+            sys.stdout.reconfigure(write_through=False)
+        except (AttributeError, ValueError, OSError):
+            pass
 
 
 def _finish_output(error):
