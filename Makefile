@@ -55,7 +55,7 @@ $(call venv_made,$(1))
 $(1)/bin/python tools/build_requirements.py $(1)/.build-requirements
 endef
 
-.PHONY: install test test-all test-in-root debian-root demo bench sanitize format format-check
+.PHONY: install test test-all test-in-root bench-in-root debian-root demo bench sanitize format format-check
 
 # A virtual environment per interpreter, with the package built from this
 # tree and its test dependencies.
@@ -90,11 +90,19 @@ test-all:
 debian-root:
 	tools/debian_root ensure $(DEBIAN_ROOT) $(DEBIAN_ROOT_SUITE) $(DEBIAN_ROOT_ARCH) $(DEBIAN_ROOT_PACKAGES)
 
-# `make test` inside the Debian root, with its PYTHON (python3.X).
+# $(call in_debian_root,GOAL): `make GOAL` inside the Debian root, with its
+# PYTHON (python3.X).
+define in_debian_root
+tools/debian_root run $(DEBIAN_ROOT) make --no-print-directory $(1) PYTHON=$(PYTHON) \
+    VENV=.venv/$(DEBIAN_ROOT_NAME)-$(subst python,py,$(PYTHON)) \
+    'BUILD_DIR=build/$(DEBIAN_ROOT_NAME)-{wheel_tag}' 'ARGS=$(ARGS)'
+endef
+
 test-in-root: debian-root
-	tools/debian_root run $(DEBIAN_ROOT) make --no-print-directory test PYTHON=$(PYTHON) \
-	    VENV=.venv/$(DEBIAN_ROOT_NAME)-$(subst python,py,$(PYTHON)) \
-	    'BUILD_DIR=build/$(DEBIAN_ROOT_NAME)-{wheel_tag}' 'ARGS=$(ARGS)'
+	$(call in_debian_root,test)
+
+bench-in-root: debian-root
+	$(call in_debian_root,bench)
 
 # The example checks against a stand-in controller on 127.0.0.1.
 demo: install
