@@ -238,7 +238,7 @@ def test_debian_root_is_made_once_per_package_list(tmp_path, machine_has, calls,
         assert last.endswith(outcome) or outcome in last, done.stdout + done.stderr
         assert done.returncode == (0 if outcome in (MADE, REUSED) else 1)
         assert machine.dir.exists() == (done.returncode == 0)
-        assert not Path(f"{machine.dir}.new").exists()
+        assert not Path(f"{machine.dir}.new").exists() and not Path(f"{machine.dir}.new.lock").exists()
         if done.returncode:
             assert len(done.stderr.splitlines()) == 1
         if outcome == MADE:
