@@ -14,9 +14,9 @@ FIND_PYTHON = ROOT / "tools" / "find_python"
 SYSTEM_TOOLS = ["bash", "basename", "grep", "ls", "sort"]
 
 # An interpreter that starts answers the lookup's probe with its X.Y and its
-# own path; a pyenv shim of a version that no shell has activated only says
-# that the command is not there.
-INTERPRETER = '#!/bin/sh\necho "{version} $0"\n'
+# own full path, as sys.executable; a pyenv shim of a version that no shell
+# has activated only says that the command is not there.
+INTERPRETER = '#!/bin/sh\ncase "$0" in /*) self="$0" ;; *) self="$PWD/${{0#./}}" ;; esac\necho "{version} $self"\n'
 SHIM = '#!/bin/sh\necho "pyenv: $(basename "$0"): command not found" >&2\nexit 127\n'
 
 
@@ -60,8 +60,8 @@ class FakeMachine:
         text = SHIM if version is None else INTERPRETER.format(version=version)
         return executable(self.bin / name, text)
 
-    def find_python(self, *args):
-        return subprocess.run([shutil.which("bash"), str(FIND_PYTHON), *args], env=self.env,
+    def find_python(self, *args, cwd=None):
+        return subprocess.run([shutil.which("bash"), str(FIND_PYTHON), *args], env=self.env, cwd=cwd,
                               capture_output=True, text=True, timeout=30)
 
 
@@ -101,6 +101,18 @@ def test_find_python_prints_the_interpreter_that_runs_or_nothing(machine, releas
         assert (done.returncode, done.stdout) == (1, "")
     else:
         assert (done.returncode, done.stdout) == (0, f"{machine.root / found}\n")
+
+
+@pytest.mark.parametrize("path, found", [
+    (":{bin}:{system}", True), ("{bin}::{system}", True), ("{bin}:{system}:", True), ("{bin}:{system}", False),
+], ids=["first", "between", "last", "none"])
+def test_find_python_takes_an_empty_path_entry_for_the_current_directory(machine, path, found):
+    # As for the shell; without one, the current directory is not searched.
+    here = executable(machine.root / "here" / "python3", INTERPRETER.format(version="3.12"))
+    machine.on_path("python3")
+    machine.env["PATH"] = path.format(bin=machine.bin, system=machine.system)
+    done = machine.find_python("python3", cwd=here.parent)
+    assert (done.returncode, done.stdout, done.stderr) == ((0, f"{here}\n", "") if found else (1, "", ""))
 
 
 @pytest.mark.parametrize("version, how", [("3.9", "pyenv"), ("3.14", "PATH"), ("3.9", "path")])
