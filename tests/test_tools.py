@@ -1,6 +1,8 @@
-# The tools the Makefile and CI run: tools/find_python and `make test-all`,
-# against fake interpreters, a fake pyenv folder and a fake inner make, with a
-# PATH that holds nothing else, so the machine's own interpreters never count.
+# The tools the Makefile and CI run, tools/find_python and `make test-all`,
+# and the Makefile's own promises about interpreters, ARGS and virtual
+# environments, against fake interpreters, a fake pyenv folder and a fake
+# inner make, with a PATH that holds nothing else, so the machine's own
+# interpreters never count.
 import os
 import re
 import shutil
