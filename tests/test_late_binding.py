@@ -94,7 +94,8 @@ def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
     assert ask_password.call_args_list == [mock.call(prompt="Enter Quorvane Controller Password: ")] * 2
     login.assert_called_once_with("10.0.0.1", "admin", "secret")
     run.assert_called_once_with("10.0.0.1", "admin", "secret", str(config_dir), str(config_dir / "c.cfg"))
-    printer.pprint.assert_called_once_with({"r": 1})
+    # A stand-in printer is asked for nothing that pprint would not be asked.
+    assert printer.mock_calls == [mock.call.pprint({"r": 1})]
     assert capsys.readouterr().out == "Check C\n\n\n"
     # Output is flushed through the module's sys.stdout as it is then, after
     # the description and after the result; a stdout without flush() is left alone.
@@ -109,19 +110,31 @@ def test_main_uses_the_patched_prompts_printer_and_checks(tmp_path, capsys):
         if stdout is not None and hasattr(stdout, "flush"):
             assert stdout.flush.call_count == 2
     # The stream that pp wrote the result to is flushed after it as well,
-    # once when it is sys.stdout itself; one without flush() is left alone.
-    def stream(flush=True):
-        return types.SimpleNamespace(write=lambda text: None, **({"flush": mock.Mock()} if flush else {}))
+    # whatever the printer's settings, once when it is sys.stdout itself; one
+    # without flush() is left alone. When its flush fails, sys.stdout is still
+    # flushed, and the result stream's error is the one that ends the run.
+    def stream(flush=None):
+        """flush: flush()'s side effect, or False for a stream without one."""
+        methods = {} if flush is False else {"flush": mock.Mock(side_effect=flush)}
+        return types.SimpleNamespace(write=lambda text: None, **methods)
 
-    shared = stream()
-    for stdout, result_stream in ((stream(), stream()), (shared, shared), (None, stream()), (stream(), stream(False))):
+    shared, broken, broken_too = stream(), OSError("result stream"), OSError("result stream")
+    for stdout, result_stream, width, error in (
+            (stream(), stream(), 200, None), (shared, shared, 200, None), (None, stream(), 200, None),
+            (stream(), stream(False), 200, None), (stream(), stream(), 80, None),
+            (stream(), stream(broken), 200, broken),
+            (stream([None, OSError("stdout")]), stream(broken_too), 80, broken_too)):
         with mock.patch.object(sys, "argv", ["harborsweep", "--controller_ip", "c", "--password", "p",
                                              "--config_dir", str(config_dir)]), \
              mock.patch.object(hs, "get_quorvane_cid"), \
              mock.patch.object(hs, "quorvane_api", return_value={"r": 1}), \
-             mock.patch.object(hs, "pp", hs.pprint.PrettyPrinter(width=200, stream=result_stream)), \
+             mock.patch.object(hs, "pp", hs.pprint.PrettyPrinter(width=width, stream=result_stream)), \
              mock.patch.object(hs, "sys", mock.Mock(stdout=stdout)):
-            assert hs.main() is None
+            try:
+                outcome = hs.main()
+            except OSError as exc:
+                outcome = exc
+        assert outcome is error
         if stdout is not None:
             assert stdout.flush.call_count == 2
         if result_stream is not stdout and hasattr(result_stream, "flush"):

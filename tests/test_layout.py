@@ -166,18 +166,23 @@ def write_calls(value, native, fail_at=None, kind="custom"):
 # Characters that exercise every escape and quoting rule, and every line
 # boundary and whitespace class that the text splitting knows.
 SPECIAL = list(
-    "'\"\\\t\n\r\x0b\x0c\x1c\x1d\x1e\x1f\x00\x7f\x80\x85\xa0\xad\u1680\u2000\u200b\u2028\u2029"
+    "'\"\\\t\n\r\x0b\x0c\x1b\x1c\x1d\x1e\x1f\x00\x7f\x80\x85\x9f\xa0\xad\u0378\u1680\u2000\u200b\u2028\u2029"
     "\u202f\u205f\u3000\ufeff\ue000\U0001f600\U000e0001\U0010ffff"
 ) + ["\ud800", "\udfff", " "]
 chars = st.one_of(st.characters(exclude_categories=()), st.sampled_from(SPECIAL))
-short_text = st.text(chars, max_size=12)
-word = st.text(st.one_of(st.sampled_from("abcxyz'\"\\"), chars), min_size=0, max_size=40)
-separator = st.sampled_from([" ", "  ", "\n", "\r\n", "\r", "\t", "\x0b", "\x0c", "\x1c", "\x85",
-                             "\u2028", "\u3000", "\xa0", " \n", "", "'", '"'])
+# A text all in ASCII is escaped by another road than the rest: half the texts
+# are drawn from ASCII alone, weighted toward its controls, quotes and backslash.
+ascii_chars = st.one_of(st.characters(max_codepoint=0x7F), st.sampled_from([c for c in SPECIAL if c.isascii()]))
+short_text = st.one_of(st.text(ascii_chars, max_size=12), st.text(chars, max_size=12))
+SEPARATORS = [" ", "  ", "\n", "\r\n", "\r", "\t", "\x0b", "\x0c", "\x1c", "\x85", "\u2028", "\u3000", "\xa0", " \n", "",
+              "'", '"']
 
 
 @st.composite
 def long_text(draw):
+    letters = draw(st.sampled_from([ascii_chars, chars]))
+    word = st.text(st.one_of(st.sampled_from("abcxyz'\"\\"), letters), min_size=0, max_size=40)
+    separator = st.sampled_from([s for s in SEPARATORS if letters is chars or s.isascii()])
     parts = draw(st.lists(st.tuples(word, separator), max_size=40))
     return "".join(w + s for w, s in parts)
 
@@ -250,7 +255,7 @@ class TestAgainstPprint:
         assert hs._layout(value) == reference(value)
 
     @CASES
-    @given(st.one_of(long_text(), st.text(chars, min_size=150, max_size=700)))
+    @given(st.one_of(long_text(), *(st.text(letters, min_size=150, max_size=700) for letters in (ascii_chars, chars))))
     def test_texts_as_whole_result_and_nested(self, text):
         for value in (text, [text], {"key": text, "z": 1}, [[text, text]], {"k" * 150: text}):
             assert hs._layout(value) == reference(value)
@@ -275,7 +280,46 @@ class TestAgainstPprint:
         assert write_calls(value, True, kind=kind) == write_calls(value, False, kind=kind)
 
 
+# Every kind of scalar, and each class of character that a text literal
+# writes in its own way, with printable ones beside them.
+EDGE_PIECES = [None, True, False, 0, -7, 2**63, -(10**30), 1.5, -0.0, 1e16, 1e-05, float("nan"), float("-inf"),
+               "", "plain", *"\x00\t\n\x1b\x1f\x7f\x80\x85\x9f\xa0\xad\u0378\u2028\ue000\ufeff\U000e0001\U0010ffff",
+               "\ud800", "\udfff", "'", '"', "'\"", "\\", "\xe9", "\U0001f600"]
+
+
+def held(piece):
+    """Ways to hold `piece` beside a pad of x's, as functions of the pad: in
+    lists, tuples and dicts, nested; a text also at the start, in the middle
+    and at the end of a text that is a key, a value or the whole result."""
+    shapes = [lambda pad: [piece, pad], lambda pad: (pad, piece), lambda pad: {"p": pad, "s": piece},
+              lambda pad: [{"k": [pad, piece]}]]
+    if isinstance(piece, str):
+        for text in (lambda pad: piece + pad, lambda pad: pad[:9] + piece + pad[9:], lambda pad: pad + piece):
+            shapes += [text, lambda pad, text=text: [text(pad), 0], lambda pad, text=text: {text(pad): 0, "~": 1},
+                       lambda pad, text=text: {"k": [0, text(pad)]}]
+    return shapes
+
+
 class TestRules:
+    @pytest.mark.parametrize("piece", EDGE_PIECES, ids=ascii)
+    def test_every_kind_of_literal_at_the_edge_of_the_page(self, piece):
+        # One-line literals 199, 200 and 201 columns wide: a width miscounted
+        # by one puts on one line what pprint breaks, or the reverse.
+        for shape in held(piece):
+            for width in (199, 200, 201):
+                value = shape("x" * (width - len(repr(shape("")))))
+                assert written(value) == (reference(value), None), ascii(value)
+
+    @pytest.mark.parametrize("shape", [
+        lambda text: text, lambda text: [[text]], lambda text: [text, 0], lambda text: {"k": text},
+        lambda text: {"a": [text], "b": 0}, lambda text: {"k": [0, text]},
+    ], ids=["whole", "nested", "before-a-comma", "dict-value", "nested-before-a-comma", "last-nested"])
+    def test_split_text_leaves_room_for_what_follows_its_last_piece(self, shape):
+        # The closing brackets and comma after a text share its last line.
+        for tail in range(30, 60):
+            for text in ("w" * 150 + " " + "z" * tail, "say \"it's\" " + "w" * 138 + " \\" + "z" * tail):
+                assert hs._layout(shape(text)) == reference(shape(text))
+
     def test_one_line_when_it_fits_one_entry_per_line_otherwise(self):
         assert hs._layout({"b": 1, "a": 2}) == "{'a': 2, 'b': 1}\n"
         big = {"k%02d" % i: "v" * 10 for i in range(12)}

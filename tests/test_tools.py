@@ -1,7 +1,10 @@
-# The tools the Makefile and CI run: tools/find_python and `make test-all`,
-# against fake interpreters, a fake pyenv folder and a fake inner make, with a
-# PATH that holds nothing else, so the machine's own interpreters never count.
+# The tools the Makefile and CI run, tools/find_python and `make test-all`,
+# and the Makefile's own promises about interpreters, ARGS and virtual
+# environments, against fake interpreters, a fake pyenv folder and a fake
+# inner make, with a PATH that holds nothing else, so the machine's own
+# interpreters never count.
 import os
+import re
 import shutil
 import subprocess
 from pathlib import Path
@@ -10,13 +13,14 @@ import pytest
 
 ROOT = Path(__file__).resolve().parent.parent
 FIND_PYTHON = ROOT / "tools" / "find_python"
-# What the lookup and the test-all recipe call, besides shell built-ins.
-SYSTEM_TOOLS = ["bash", "basename", "grep", "ls", "sort"]
+# What the lookup, the recipes and the fake interpreters call, besides shell
+# built-ins.
+SYSTEM_TOOLS = ["bash", "basename", "chmod", "cp", "grep", "ls", "mkdir", "rm", "sort"]
 
 # An interpreter that starts answers the lookup's probe with its X.Y and its
-# own path; a pyenv shim of a version that no shell has activated only says
-# that the command is not there.
-INTERPRETER = '#!/bin/sh\necho "{version} $0"\n'
+# own full path, as sys.executable; a pyenv shim of a version that no shell
+# has activated only says that the command is not there.
+INTERPRETER = '#!/bin/sh\ncase "$0" in /*) self="$0" ;; *) self="$PWD/${{0#./}}" ;; esac\necho "{version} $self"\n'
 SHIM = '#!/bin/sh\necho "pyenv: $(basename "$0"): command not found" >&2\nexit 127\n'
 
 
@@ -60,8 +64,8 @@ class FakeMachine:
         text = SHIM if version is None else INTERPRETER.format(version=version)
         return executable(self.bin / name, text)
 
-    def find_python(self, *args):
-        return subprocess.run([shutil.which("bash"), str(FIND_PYTHON), *args], env=self.env,
+    def find_python(self, *args, cwd=None):
+        return subprocess.run([shutil.which("bash"), str(FIND_PYTHON), *args], env=self.env, cwd=cwd,
                               capture_output=True, text=True, timeout=30)
 
 
@@ -101,6 +105,18 @@ def test_find_python_prints_the_interpreter_that_runs_or_nothing(machine, releas
         assert (done.returncode, done.stdout) == (1, "")
     else:
         assert (done.returncode, done.stdout) == (0, f"{machine.root / found}\n")
+
+
+@pytest.mark.parametrize("path, found", [
+    (":{bin}:{system}", True), ("{bin}::{system}", True), ("{bin}:{system}:", True), ("{bin}:{system}", False),
+], ids=["first", "between", "last", "none"])
+def test_find_python_takes_an_empty_path_entry_for_the_current_directory(machine, path, found):
+    # As for the shell; without one, the current directory is not searched.
+    here = executable(machine.root / "here" / "python3", INTERPRETER.format(version="3.12"))
+    machine.on_path("python3")
+    machine.env["PATH"] = path.format(bin=machine.bin, system=machine.system)
+    done = machine.find_python("python3", cwd=here.parent)
+    assert (done.returncode, done.stdout, done.stderr) == ((0, f"{here}\n", "") if found else (1, "", ""))
 
 
 @pytest.mark.parametrize("version, how", [("3.9", "pyenv"), ("3.16", "PATH"), ("3.9", "path")])
@@ -260,3 +276,75 @@ def test_debian_root_is_never_deleted_through_a_mount(tmp_path):
     assert done.returncode == 1
     assert done.stderr == f"debian_root: not deleting {root}: mounted inside it: {root / 'inner'}\n"
     assert (kept / "data").is_dir()
+
+
+# For the Makefile's own recipes: an interpreter that notes each call's
+# arguments in $LOG, answers the lookup's probe and the Makefile's own, and
+# makes a virtual environment holding a copy of itself. With $BREAK_VENV set
+# it leaves one half-made, whose python has no pip, as an interpreter without
+# its venv support (ensurepip) does, and fails.
+FAKE_PYTHON = r"""#!/bin/sh
+printf '<%s>' "$@" >>"$LOG"; echo >>"$LOG"
+case "$1 $2" in
+    "-c "*'"py%d'*) echo pyVERSION ;;
+    "-c "*) echo "VERSION $0" ;;
+    "-m venv") mkdir -p "$3/bin"
+        if [ -n "$BREAK_VENV" ]; then printf '#!/bin/sh\nexit 1\n' >"$3/bin/python"; chmod +x "$3/bin/python"; exit 1; fi
+        cp "$0" "$3/bin/python" ;;
+esac
+"""
+SUPPORTED_PYTHONS = re.search(r"^SUPPORTED_PYTHONS := (.*)$", (ROOT / "Makefile").read_text(), re.M)[1].split()
+
+
+def copy_of_the_tree(machine):
+    """The Makefile and tools/, in a folder where make may create anything."""
+    tree = machine.root / "tree"
+    shutil.copytree(ROOT / "tools", tree / "tools")
+    shutil.copy(ROOT / "Makefile", tree)
+    return tree
+
+
+def make(machine, tree, *args, **env):
+    """Runs make in `tree`; returns the run and the fake interpreters' calls."""
+    log = machine.root / "calls"
+    log.unlink(missing_ok=True)
+    done = subprocess.run([shutil.which("make"), "--no-print-directory", *args], cwd=tree,
+                          env={**machine.env, "LOG": str(log), **env}, capture_output=True, text=True, timeout=60)
+    return done, log.read_text().splitlines() if log.exists() else []
+
+
+@pytest.mark.parametrize("version", ["3.9", "3.16", None])
+@pytest.mark.parametrize("goal", ["install", "test"])
+def test_make_refuses_an_unsupported_interpreter_in_one_line_and_creates_nothing(machine, goal, version):
+    name = f"python{version or '3.11'}"
+    if version:
+        executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
+    tree = copy_of_the_tree(machine)
+    before = sorted(tree.rglob("*"))
+    done, _ = make(machine, tree, goal, f"PYTHON={name}")
+    low, high = (python.removeprefix("python") for python in (SUPPORTED_PYTHONS[0], SUPPORTED_PYTHONS[-1]))
+    why = (f"Python {version} ({machine.bin / name}) is not supported; harborsweep supports Python {low} to {high}"
+           if version else f"no such interpreter on PATH or in {machine.pyenv / 'versions'}")
+    assert (done.returncode, done.stdout) == (2, "")
+    assert re.fullmatch(rf"Makefile:\d+: \*\*\* PYTHON={name}: {re.escape(why)}\.  Stop\.\n", done.stderr)
+    assert sorted(tree.rglob("*")) == before
+
+
+@pytest.mark.parametrize("args, pytest_call", [
+    ([], "<-m><pytest>"),
+    (["ARGS=tests/test_layout.py -x"], "<-m><pytest><tests/test_layout.py><-x>"),
+    (["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
+])
+def test_make_test_hands_args_to_pytest_in_a_venv_that_a_failed_creation_does_not_leave_half_made(
+        machine, args, pytest_call):
+    name = SUPPORTED_PYTHONS[0]
+    version = name.removeprefix("python")
+    executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
+    tree = copy_of_the_tree(machine)
+    done, _ = make(machine, tree, "test", f"PYTHON={name}", *args, BREAK_VENV="1")
+    assert done.returncode == 2 and not (tree / ".venv" / f"py{version}").exists()
+    # The next run makes the environment afresh.
+    done, calls = make(machine, tree, "test", f"PYTHON={name}", *args)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert f"<-m><venv><.venv/py{version}>" in calls
+    assert calls[-1] == pytest_call
