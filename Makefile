@@ -1,7 +1,7 @@
 # Set-up and everyday commands; README.md and DEVELOPMENT.md describe them.
 PYTHON ?= python3
 # What the package supports; `make test-all` runs the suite on each one found.
-SUPPORTED_PYTHONS := python3.10 python3.11 python3.12 python3.13
+SUPPORTED_PYTHONS := python3.10 python3.11 python3.12 python3.13 python3.14 python3.15
 
 PYENV_VERSIONS := $(or $(PYENV_ROOT),$(HOME)/.pyenv)/versions
 
@@ -14,12 +14,31 @@ SUPPORTED_RANGE := $(subst python,,$(firstword $(SUPPORTED_PYTHONS))-$(lastword 
 # before anything is created. The lookup's output is the interpreter's path,
 # its one-line refusal, or nothing.
 FIND_PYTHON = $(shell tools/find_python --supported $(SUPPORTED_RANGE) '$(PYTHON)' 2>&1)
-FOUND_PYTHON = $(eval FOUND_PYTHON := $$(FIND_PYTHON))$(if $(filter /%,$(FOUND_PYTHON)),$(FOUND_PYTHON),$(error PYTHON=$(PYTHON): $(or $(FOUND_PYTHON),no such interpreter on PATH or in $(PYENV_VERSIONS))))
+FOUND_PYTHON = $(eval FOUND_PYTHON := $$(FIND_PYTHON))$(if $(filter /%,$(FOUND_PYTHON)),$(FOUND_PYTHON),$(error PYTHON=$(PYTHON): $(or $(FOUND_PYTHON),no such interpreter on PATH or in $(PYENV_VERSIONS)$(if $(filter $(PYTHON),$(DEBIAN_ROOT_PYTHONS)),; `make test-in-root PYTHON=$(PYTHON)` runs the suite with the one of the Debian root))))
 PY_TAG = $(eval PY_TAG := $$(shell '$$(FOUND_PYTHON)' -c 'import sys; print("py%d.%d" % sys.version_info[:2])'))$(PY_TAG)
 
 VENV ?= .venv/$(PY_TAG)
 BIN = $(VENV)/bin
 PIP_INSTALL = -m pip install -q --disable-pip-version-check --no-build-isolation
+# CMake's build directory for `make install`; empty for pyproject.toml's,
+# build/<wheel tag>.
+BUILD_DIR ?=
+BUILD_DIR_SETTING = $(if $(BUILD_DIR),--config-settings=build-dir=$(BUILD_DIR))
+
+# The supported interpreters that this machine's system lacks come from a
+# minimal Debian root (tools/debian_root) in the build tree: made once by
+# debootstrap with these packages, reused while they stay the same, and used
+# by `make test-all` for each of DEBIAN_ROOT_PYTHONS that the machine has
+# not got itself. The suite is built there with the root's own compiler, as
+# a user of that system would build it, into a virtual environment and a
+# build directory of the root's own (the tree is the same one, at the same
+# path, inside the root).
+DEBIAN_ROOT_SUITE ?= sid
+DEBIAN_ROOT_ARCH ?= amd64
+DEBIAN_ROOT_PYTHONS ?= python3.14 python3.15
+DEBIAN_ROOT_NAME = debian-$(DEBIAN_ROOT_SUITE)-$(DEBIAN_ROOT_ARCH)
+DEBIAN_ROOT = build/$(DEBIAN_ROOT_NAME)
+DEBIAN_ROOT_PACKAGES = make g++ $(foreach python,$(DEBIAN_ROOT_PYTHONS),$(python) $(python)-venv lib$(python)-dev)
 
 # $(call venv_made,DIR): a virtual environment in DIR, made once; a failed
 # creation leaves no half-made DIR.
@@ -36,28 +55,54 @@ $(call venv_made,$(1))
 $(1)/bin/python tools/build_requirements.py $(1)/.build-requirements
 endef
 
-.PHONY: install test test-all demo bench sanitize format format-check
+.PHONY: install test test-all test-in-root bench-in-root debian-root demo bench sanitize format format-check
 
 # A virtual environment per interpreter, with the package built from this
 # tree and its test dependencies.
 install:
 	$(call venv_ready,$(VENV))
-	$(BIN)/python $(PIP_INSTALL) ".[test]"
+	$(BIN)/python $(PIP_INSTALL) $(BUILD_DIR_SETTING) ".[test]"
 
 # ARGS goes to pytest: a test file, a test, options.
 test: install
 	$(BIN)/python -m pytest $(ARGS)
 
-# `make test` with every supported interpreter that the machine has.
+# `make test` with every supported interpreter that the machine has, and in
+# the Debian root with each of DEBIAN_ROOT_PYTHONS that it has not.
 test-all:
 	@status=0; ran=0; \
 	for name in $(SUPPORTED_PYTHONS); do \
-	    found=$$(tools/find_python $$name) || { echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), skipped"; continue; }; \
-	    echo "=== make test PYTHON=$$found"; ran=$$((ran + 1)); \
-	    $(MAKE) --no-print-directory test PYTHON=$$found || { echo "=== FAILED with $$name"; status=1; }; \
+	    if found=$$(tools/find_python $$name); then \
+	        echo "=== make test PYTHON=$$found"; \
+	        set -- test PYTHON=$$found; \
+	    elif case " $(DEBIAN_ROOT_PYTHONS) " in *" $$name "*) true ;; *) false ;; esac; then \
+	        echo "=== make test-in-root PYTHON=$$name"; \
+	        set -- test-in-root PYTHON=$$name; \
+	    else \
+	        echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), skipped"; continue; \
+	    fi; \
+	    ran=$$((ran + 1)); \
+	    $(MAKE) --no-print-directory "$$@" || { echo "=== FAILED with $$name"; status=1; }; \
 	done; \
 	if [ $$ran = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi; \
 	exit $$status
+
+debian-root:
+	tools/debian_root ensure $(DEBIAN_ROOT) $(DEBIAN_ROOT_SUITE) $(DEBIAN_ROOT_ARCH) $(DEBIAN_ROOT_PACKAGES)
+
+# $(call in_debian_root,GOAL): `make GOAL` inside the Debian root, with its
+# PYTHON (python3.X).
+define in_debian_root
+tools/debian_root run $(DEBIAN_ROOT) make --no-print-directory $(1) PYTHON=$(PYTHON) \
+    VENV=.venv/$(DEBIAN_ROOT_NAME)-$(subst python,py,$(PYTHON)) \
+    'BUILD_DIR=build/$(DEBIAN_ROOT_NAME)-{wheel_tag}' 'ARGS=$(ARGS)'
+endef
+
+test-in-root: debian-root
+	$(call in_debian_root,test)
+
+bench-in-root: debian-root
+	$(call in_debian_root,bench)
 
 # The example checks against a stand-in controller on 127.0.0.1.
 demo: install

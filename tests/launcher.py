@@ -10,12 +10,15 @@ CONSOLE_SCRIPT = str(Path(sys.executable).parent / "harborsweep")
 
 def clean_environment(io_encoding="utf-8", buffered=None):
     """The process environment without proxy settings, which would route the
-    stand-in controller's loopback traffic elsewhere. With `buffered` true, a
+    stand-in controller's loopback traffic elsewhere, and without colour,
+    which argparse adds from Python 3.14 on where FORCE_COLOR (as some CI
+    services set it) or a terminal asks for it. With `buffered` true, a
     child's standard output to a file or pipe is block-buffered, as it is for
     a user; false makes it unbuffered; None leaves PYTHONUNBUFFERED as it is
     here."""
     env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
     env["PYTHONIOENCODING"] = io_encoding
+    env["PYTHON_COLORS"] = "0"
     if buffered is not None:
         env.pop("PYTHONUNBUFFERED", None)
         if not buffered:

@@ -445,7 +445,9 @@ class TestLeftToPprint:
         lambda: {"k": (1, 2)},
         lambda: [b"bytes"],
         lambda: {"k": {1, 2}},
-    ], ids=["dict-subclass-repr", "list-subclass", "int-key", "tuple", "bytes", "set"])
+        pytest.param(lambda: {"k": frozendict(a="x" * 200)},  # noqa: F821 (a built-in from 3.15)
+                     marks=pytest.mark.skipif(sys.version_info < (3, 15), reason="Python 3.15's type")),
+    ], ids=["dict-subclass-repr", "list-subclass", "int-key", "tuple", "bytes", "set", "frozendict"])
     def test_uncovered_values_give_pprints_output(self, make):
         value = make()
         assert hs._layout(value) is None
@@ -473,7 +475,9 @@ class TestLeftToPprint:
         lambda: pprint.PrettyPrinter(width=200, depth=2),
         lambda: pprint.PrettyPrinter(width=200, underscore_numbers=True),
         lambda: type("Sub", (pprint.PrettyPrinter,), {})(width=200),
-    ], ids=["width", "indent", "unsorted", "compact", "depth", "underscores", "subclass"])
+        pytest.param(lambda: pprint.PrettyPrinter(width=200, expand=True),
+                     marks=pytest.mark.skipif(sys.version_info < (3, 15), reason="pprint 3.15's setting")),
+    ], ids=["width", "indent", "unsorted", "compact", "depth", "underscores", "subclass", "expand"])
     def test_changed_printer_is_used_as_it_is(self, printer):
         value = {"b": [10**6] * 30, "a": {"c": {"d": [1, 2, 3]}}, "s": "w " * 150}
         pp = printer()
@@ -565,10 +569,17 @@ class TestOutputAndResources:
         assert len(b"".join(outcomes[1][0] if binary == "memory" else outcomes[1][0][0])) > 40_000
         assert outcomes[0] == outcomes[1]
 
-    def test_stream_that_mutates_the_result_does_not_crash(self):
+    # Also a plain printer that pprint has used before, which on 3.15 keeps
+    # the state of its last call in the instance.
+    @pytest.mark.parametrize("used", [False, True], ids=["fresh", "used-by-pprint"])
+    def test_stream_that_mutates_the_result_does_not_crash(self, used):
         value = [["x" * 50] * 5 for _ in range(5000)]
         stream = RecordingStream(on_write=lambda: value.clear())
-        with mock.patch.object(hs, "pp", pprint.PrettyPrinter(width=200, stream=stream)):
+        printer = pprint.PrettyPrinter(width=200, stream=io.StringIO())
+        if used:
+            printer.pprint({"k": ["w " * 150, (1, 2)]})
+        printer._stream = stream
+        with mock.patch.object(hs, "pp", printer):
             with pytest.raises(RuntimeError, match="result changed"):
                 hs._write_result(value)
 

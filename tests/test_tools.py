@@ -74,7 +74,7 @@ def machine(tmp_path):
     return FakeMachine(tmp_path)
 
 
-SUPPORTED = ["--supported", "3.10-3.13"]
+SUPPORTED = ["--supported", "3.10-3.15"]
 
 
 @pytest.mark.parametrize("releases, path, args, found", [
@@ -90,8 +90,8 @@ SUPPORTED = ["--supported", "3.10-3.13"]
     (["3.11.7"], {"python3.11": "3.11"}, ["python3.11"], "bin/python3.11"),
     (["3.11.7"], {"python3": None}, ["python3"], None),
     # The supported range, both ends included.
-    (["3.10.13", "3.13.0"], {}, [*SUPPORTED, "python3.10"], "pyenv/versions/3.10.13/bin/python3.10"),
-    ([], {"python3": "3.13"}, [*SUPPORTED, "python3"], "bin/python3"),
+    (["3.10.13", "3.15.2"], {}, [*SUPPORTED, "python3.10"], "pyenv/versions/3.10.13/bin/python3.10"),
+    ([], {"python3": "3.15"}, [*SUPPORTED, "python3"], "bin/python3"),
 ], ids=["newest-patch", "free-threaded-skipped", "prefix-is-not-a-version", "unknown",
         "dead-shim-skipped", "path-first", "only-a-dead-shim", "supported-lowest", "supported-highest"])
 def test_find_python_prints_the_interpreter_that_runs_or_nothing(machine, releases, path, args, found):
@@ -119,7 +119,7 @@ def test_find_python_takes_an_empty_path_entry_for_the_current_directory(machine
     assert (done.returncode, done.stdout, done.stderr) == ((0, f"{here}\n", "") if found else (1, "", ""))
 
 
-@pytest.mark.parametrize("version, how", [("3.9", "pyenv"), ("3.14", "PATH"), ("3.9", "path")])
+@pytest.mark.parametrize("version, how", [("3.9", "pyenv"), ("3.16", "PATH"), ("3.9", "path")])
 def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version, how):
     if how == "pyenv":
         interpreter, name = machine.install(version + ".18"), f"python{version}"
@@ -129,7 +129,7 @@ def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version
     done = machine.find_python(*SUPPORTED, name)
     assert (done.returncode, done.stdout) == (3, "")
     assert done.stderr == (f"Python {version} ({interpreter}) is not supported; "
-                           "harborsweep supports Python 3.10 to 3.13\n")
+                           "harborsweep supports Python 3.10 to 3.15\n")
 
 
 # The inner make notes the interpreter it was given, and fails for the one
@@ -141,31 +141,141 @@ case "$python" in *"$FAIL"*) exit 1 ;; esac
 """
 
 
-@pytest.mark.parametrize("releases, fail, status, skipped", [
-    (["3.10.13", "3.11.7", "3.12.1", "3.13.0"], "3.12", 2, []),
-    (["3.11.7", "3.13.0", "3.13.1t"], "no such", 0, ["python3.10", "python3.12"]),
-    ([], "no such", 2, ["python3.10", "python3.11", "python3.12", "python3.13"]),
-], ids=["one-fails", "two-skipped", "none-found"])
+ALL = ["python3.10", "python3.11", "python3.12", "python3.13", "python3.14", "python3.15"]
+
+
+# What the machine lacks of 3.14 and 3.15 runs in the Debian root; the
+# machine's own interpreter wins where it has one.
+@pytest.mark.parametrize("releases, root, fail, status, skipped", [
+    (["3.10.13", "3.11.7", "3.12.1", "3.13.0"], None, "3.12", 2, []),
+    (["3.11.7", "3.13.0", "3.13.1t"], None, "no such", 0, ["python3.10", "python3.12"]),
+    (["3.15.2"], "", "no such", 0, ALL[:4] + ["python3.14"]),
+    (["3.11.7"], None, "python3.15", 2, ALL[:1] + ALL[2:4]),
+    ([], "", "no such", 2, ALL),
+], ids=["one-fails", "two-skipped", "no-root-wanted", "root-run-fails", "none-found"])
 def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
-        machine, releases, fail, status, skipped):
+        machine, releases, root, fail, status, skipped):
     for release in releases:
         machine.install(release)
     fake_make = executable(machine.root / "make", FAKE_MAKE)
     log = machine.root / "runs"
+    settings = [] if root is None else [f"DEBIAN_ROOT_PYTHONS={root}"]
     done = subprocess.run(
-        [shutil.which("make"), "-f", "Makefile", "test-all", f"MAKE={fake_make}"],
+        [shutil.which("make"), "-f", "Makefile", "test-all", f"MAKE={fake_make}", *settings],
         cwd=ROOT, env={**machine.env, "LOG": str(log), "FAIL": fail},
         capture_output=True, text=True, timeout=30)
     assert done.returncode == status, done.stdout + done.stderr
-    wanted = [r for r in releases if not r.endswith("t")]
-    runs = log.read_text().splitlines() if wanted else []
-    assert runs == [f"--no-print-directory test PYTHON={machine.interpreter(r)}" for r in wanted]
+    on_host = [r for r in releases if not r.endswith("t")]
+    in_root = [] if root == "" else [
+        name for name in ("python3.14", "python3.15")
+        if not any(name == "python" + minor_version(r) for r in on_host)]
+    runs = log.read_text().splitlines() if on_host or in_root else []
+    assert runs == [f"--no-print-directory test PYTHON={machine.interpreter(r)}" for r in on_host] + [
+        f"--no-print-directory test-in-root PYTHON={name}" for name in in_root]
     lines = done.stdout.splitlines()
     assert [line.split()[1].rstrip(":") for line in lines if line.endswith("skipped")] == skipped
     failed = [line for line in lines if "FAILED" in line]
-    assert failed == (["=== FAILED with python3.12"] if fail == "3.12" else [])
-    if not wanted:
-        assert "=== none of python3.10 python3.11 python3.12 python3.13 found" in lines
+    named = {"3.12": "python3.12", "python3.15": "python3.15"}.get(fail)
+    assert failed == ([f"=== FAILED with {named}"] if named else [])
+    if not (on_host or in_root):
+        assert f"=== none of {' '.join(ALL)} found" in lines
+
+
+DEBIAN_ROOT = ROOT / "tools" / "debian_root"
+# tools/debian_root against fakes of what needs root rights or the network:
+# debootstrap makes a bare folder (or fails as it does offline), chroot notes
+# what it was to run, and mounts do nothing.
+ROOT_TOOLS = ["bash", "sh", "cat", "cp", "mkdir", "mv", "rm", "du", "cut", "sort", "tr", "tail",
+              "dirname", "flock", "env", "chmod"]
+FAKE_DEBOOTSTRAP = """#!/bin/sh
+echo "debootstrap $*" >>"$LOG"
+if [ -n "${DEBOOTSTRAP_FAILS:-}" ]; then echo "E: Failed getting release file $5/dists/$3/Release"; exit 1; fi
+mkdir -p "$4/dev" "$4/proc" "$4/bin" "$4/etc/apt/apt.conf.d" && printf '#!/bin/sh\\n' >"$4/bin/sh" && chmod +x "$4/bin/sh"
+"""
+FAKE_ROOT_COMMANDS = {
+    "id": "#!/bin/sh\necho 0\n",
+    "unshare": '#!/bin/sh\nshift 3\nexec "$@"\n',
+    "mount": "#!/bin/sh\n",
+    # Notes the arguments after the last "sh": those of the script it runs.
+    "chroot": ('#!/bin/bash\nfor arg; do [ "$arg" = sh ] && args=() || args+=("$arg"); done\n'
+               'echo "inside: ${args[*]}" >>"$LOG"\n'
+               'if [ -n "${APT_FAILS:-}" ]; then echo "E: Unable to locate package ${args[-1]}"; exit 100; fi\n'),
+}
+# Installs debootstrap as Debian's apt-get would.
+FAKE_APT_GET = '#!/bin/sh\necho "apt-get $*" >>"$LOG"\ncp "$FAKES/debootstrap" "$FAKES/bin/"\n'
+
+
+class FakeRootMachine:
+    def __init__(self, root, has_debootstrap, has_apt):
+        self.dir = root / "build" / "debian-sid-amd64"
+        self.log = root / "log"
+        bin_dir, system = root / "bin", root / "system"
+        system.mkdir()
+        for tool in ROOT_TOOLS:
+            (system / tool).symlink_to(shutil.which(tool))
+        for name, text in FAKE_ROOT_COMMANDS.items():
+            executable(bin_dir / name, text)
+        executable(root / "debootstrap", FAKE_DEBOOTSTRAP)
+        if has_debootstrap:
+            executable(bin_dir / "debootstrap", FAKE_DEBOOTSTRAP)
+        if has_apt:
+            executable(bin_dir / "apt-get", FAKE_APT_GET)
+        self.env = {"PATH": f"{bin_dir}:{system}", "LOG": str(self.log), "FAKES": str(root),
+                    "DEBIAN_MIRROR": "http://mirror.invalid/debian", "LC_ALL": "C"}
+
+    def ensure(self, packages, fault):
+        env = dict(self.env, **({fault: "1"} if fault else {}))
+        return subprocess.run([str(DEBIAN_ROOT), "ensure", str(self.dir), "sid", "amd64", *packages.split()],
+                              env=env, capture_output=True, text=True, timeout=60)
+
+
+MADE, REUSED = "made in", "reused"
+
+
+# Each row is a sequence of `ensure` calls: the packages, the fault of the
+# call, and the end of its last line. A failed set-up leaves nothing behind.
+@pytest.mark.parametrize("machine_has, calls, debootstraps", [
+    ("both", [("make g++", None, MADE), ("g++ make", None, REUSED)], 1),
+    ("both", [("make g++", None, MADE), ("make g++ python3.15", None, MADE)], 2),
+    ("both", [("make python3.99", "APT_FAILS", "failed (network?): E: Unable to locate package python3.99"),
+              ("make", None, MADE)], 2),
+    ("both", [("make", "DEBOOTSTRAP_FAILS", "from http://mirror.invalid/debian failed (network?): "
+               "E: Failed getting release file http://mirror.invalid/debian/dists/sid/Release")], 1),
+    ("apt", [("make", None, MADE)], 1),
+    ("none", [("make", None, "debootstrap is missing and there is no apt-get to install it")], 0),
+], ids=["reused-whatever-the-order", "new-package-makes-it-anew", "failed-install-not-reused",
+        "offline", "debootstrap-installed", "no-debootstrap"])
+def test_debian_root_is_made_once_per_package_list(tmp_path, machine_has, calls, debootstraps):
+    machine = FakeRootMachine(tmp_path, machine_has == "both", machine_has != "none")
+    for packages, fault, outcome in calls:
+        done = machine.ensure(packages, fault)
+        last = (done.stdout + done.stderr).strip().splitlines()[-1]
+        assert outcome in last, done.stdout + done.stderr
+        assert done.returncode == (0 if outcome in (MADE, REUSED) else 1)
+        assert machine.dir.exists() == (done.returncode == 0)
+        assert not Path(f"{machine.dir}.new").exists() and not Path(f"{machine.dir}.new.lock").exists()
+        if done.returncode:
+            assert len(done.stderr.splitlines()) == 1
+        if outcome == MADE:
+            assert machine.log.read_text().splitlines()[-1] == "inside: " + packages
+    log = machine.log.read_text().splitlines() if machine.log.exists() else []
+    assert sum(line.startswith("debootstrap ") for line in log) == debootstraps
+
+
+# A folder with a mount inside it must not be deleted: rm would go on into the
+# mounted tree, a bind mount of the same file system included.
+@pytest.mark.skipif(os.geteuid() != 0 or not shutil.which("unshare"), reason="needs root rights to mount")
+def test_debian_root_is_never_deleted_through_a_mount(tmp_path):
+    kept, root = tmp_path / "kept", tmp_path / "root"
+    (kept / "data").mkdir(parents=True)
+    (root / "inner").mkdir(parents=True)
+    done = subprocess.run(
+        ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+         'mount --bind "$1" "$2" && "$3" remove "$4"', "sh", kept, root / "inner", DEBIAN_ROOT, root],
+        capture_output=True, text=True, timeout=60)
+    assert done.returncode == 1
+    assert done.stderr == f"debian_root: not deleting {root}: mounted inside it: {root / 'inner'}\n"
+    assert (kept / "data").is_dir()
 
 
 # For the Makefile's own recipes: an interpreter that notes each call's

@@ -17,10 +17,27 @@ namespace {
 
 // What a PrettyPrinter instance holds in its __dict__; anything else (such
 // as a patched pprint method) is a caller's change and goes through pprint.
-constexpr std::array<std::string_view, 9> kPrinterAttributes{
-    "_depth",      "_indent_per_level",   "_width",    "_stream",    "_compact",
-    "_sort_dicts", "_underscore_numbers", "_readable", "_recursive",
+// Python 3.15 added the `expand` setting, and `_pending_prefix_len`, which
+// its layout sets on the instance in every call and leaves at 0.
+constexpr std::array<std::string_view, 11> kPrinterAttributes{
+    "_depth",
+    "_indent_per_level",
+    "_width",
+    "_stream",
+    "_compact",
+    "_sort_dicts",
+    "_underscore_numbers",
+    "_readable",
+    "_recursive",
+    "_expand",
+    "_pending_prefix_len",
 };
+
+#if PY_VERSION_HEX >= 0x030F0000
+constexpr bool kPrinterHasExpand = true;
+#else
+constexpr bool kPrinterHasExpand = false;
+#endif
 
 bool known_attribute(nb::handle name) {
     if (!PyUnicode_CheckExact(name.ptr()))
@@ -62,10 +79,16 @@ nb::object plain_printer_stream(nb::handle module, nb::handle pp) {
             return {};
     auto get = [&](const char *key) { return PyDict_GetItemString(attributes.ptr(), key); };
     PyObject *stream = get("_stream");
+    PyObject *expand = get("_expand");
+    PyObject *pending_prefix = get("_pending_prefix_len");
+    // From 3.15 on pprint reads `_expand`, which must then be False; before,
+    // a printer has none.
+    bool expand_off = expand == Py_False || (!kPrinterHasExpand && !expand);
     bool plain = is_exact_int(get("_width"), 200) && is_exact_int(get("_indent_per_level"), 1) &&
                  get("_depth") == Py_None && get("_compact") == Py_False &&
                  get("_sort_dicts") == Py_True && get("_underscore_numbers") == Py_False &&
-                 stream && stream != Py_None;
+                 expand_off && (!pending_prefix || is_exact_int(pending_prefix, 0)) && stream &&
+                 stream != Py_None;
     return plain ? nb::borrow(stream) : nb::object();
 }
 
