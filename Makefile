@@ -66,6 +66,12 @@ demo: install
 bench: install
 	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done
 
+# The release wheel for PYTHON in dist/ (make wheel, make dist) against the
+# everyday build of make install, both loaded in one process, taking turns.
+.PHONY: bench-wheel
+bench-wheel: install
+	$(BIN)/python bench/compare_builds.py dist
+
 # The stand-in controller serving the demo fleet on 127.0.0.1 until Ctrl-C;
 # it prints its address, then every request it receives on standard error.
 .PHONY: standin

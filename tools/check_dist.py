@@ -110,8 +110,8 @@ def extension_problems(data: bytes, arch: str) -> list[str]:
     problems += [f"does not export {symbol}" for symbol in sorted(EXPORTS - exports)]
     others = sorted(exports - EXPORTS)
     if others:
-        shown = ", ".join(others[:3]) + (", ..." if len(others) > 3 else "")
-        problems.append(f"exports {len(others)} other symbols ({shown})")
+        more = f" and {len(others) - 3} more" if len(others) > 3 else ""
+        problems.append(f"exports more than {', '.join(sorted(EXPORTS))}: {', '.join(others[:3])}{more}")
     left = [name for name in sections if name == ".symtab" or name.startswith(".debug")]
     if left:
         problems.append(f"not stripped, has {', '.join(left)}")
