@@ -76,7 +76,7 @@ def compare(label, rounds, collector, baseline, other, check):
     times = interleaved({"baseline": baseline, "other": other}, rounds, collector=collector,
                         clock=time.thread_time)
     over = ratio(times["other"], times["baseline"])
-    print(f"  {label:<46} {times['baseline'].median * 1e3:8.3f} ms {times['other'].median * 1e3:8.3f} ms"
+    print(f"  {label:<56} {times['baseline'].median * 1e3:8.3f} ms {times['other'].median * 1e3:8.3f} ms"
           f" {over:9.2f}x")
     return over
 
@@ -85,9 +85,27 @@ def same(a, b):
     assert a == b, "the two builds give different results"
 
 
+def filter_ratios(base, other):
+    rng = random.Random(20240601)
+    answer = {"return": True, "results": [bench_filter.record(rng, i) for i in range(bench_filter.RECORDS)]}
+    return [compare("filter: " + ", ".join(path), bench_filter.ROUNDS, "paused",
+                    lambda: base.filter_results(answer, path), lambda: other.filter_results(answer, path), same)
+            for path, _ in bench_filter.PATHS]
+
+
+def layout_ratios(base, other):
+    cases = [("(a) 10,000 gateway records", [bench_layout.gateway(i) for i in range(10_000)], 6),
+             ("(b) 50 KB result", [bench_layout.gateway(i) for i in range(100)], 40),
+             ("(c) one 1 MB text", bench_layout.long_text(1_000_000), 20)]
+    return [compare("layout: " + name, rounds, "running",
+                    lambda: write_result(base, value), lambda: write_result(other, value), same)
+            for name, value, rounds in cases]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--baseline", help="the build to compare with (default: the installed module)")
+    parser.add_argument("--part", choices=["filter", "layout"], help="one part alone (default: both)")
     parser.add_argument("build")
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as scratch:
@@ -98,20 +116,12 @@ def main():
     print(f"baseline: {base_file}\nother:    {args.build}")
     print(f"Python {sys.version.split()[0]}; rounds in turns, median CPU time; other/baseline is the"
           " median of the rounds' own ratios")
-    print(f"  {'case':<46} {'baseline':>11} {'other':>11} {'other/baseline':>10}")
+    print(f"  {'case':<56} {'baseline':>11} {'other':>11} {'other/baseline':>10}")
     ratios = []
-    rng = random.Random(20240601)
-    answer = {"return": True, "results": [bench_filter.record(rng, i) for i in range(bench_filter.RECORDS)]}
-    for path, _ in bench_filter.PATHS:
-        ratios.append(compare("filter: " + ", ".join(path), bench_filter.ROUNDS, "paused",
-                              lambda: base.filter_results(answer, path),
-                              lambda: other.filter_results(answer, path), same))
-    cases = [("(a) 10,000 gateway records", [bench_layout.gateway(i) for i in range(10_000)], 6),
-             ("(b) 50 KB result", [bench_layout.gateway(i) for i in range(100)], 40),
-             ("(c) one 1 MB text", bench_layout.long_text(1_000_000), 20)]
-    for name, value, rounds in cases:
-        ratios.append(compare("layout: " + name, rounds, "running",
-                              lambda: write_result(base, value), lambda: write_result(other, value), same))
+    if args.part != "layout":
+        ratios += filter_ratios(base, other)
+    if args.part != "filter":
+        ratios += layout_ratios(base, other)
     print(f"  other/baseline from {min(ratios):.2f}x to {max(ratios):.2f}x")
 
 
