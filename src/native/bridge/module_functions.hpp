@@ -2,9 +2,9 @@
 // the module object so that each call receives it as its globals.
 #pragma once
 
-#include <span>
-
 #include <nanobind/nanobind.h>
+
+#include <span>
 
 namespace nb = nanobind;
 

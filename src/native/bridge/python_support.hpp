@@ -1,9 +1,9 @@
 // Small bridges between C++ control flow and the Python error model.
 #pragma once
 
-#include <new>
-
 #include <nanobind/nanobind.h>
+
+#include <new>
 
 namespace nb = nanobind;
 

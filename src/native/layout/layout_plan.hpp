@@ -3,11 +3,11 @@
 // costs time in proportion to the value's size whatever its depth.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include <nanobind/nanobind.h>
 
 #include "layout/raw_allocator.hpp"
 

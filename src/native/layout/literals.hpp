@@ -2,9 +2,9 @@
 // is (exact built-in types only), how long its literal is, and writing it.
 #pragma once
 
-#include <cstdint>
-
 #include <nanobind/nanobind.h>
+
+#include <cstdint>
 
 #include "layout/output_sink.hpp"
 

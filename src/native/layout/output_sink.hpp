@@ -6,13 +6,13 @@
 // makes, so that it has seen the same text when it fails.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
-
-#include <nanobind/nanobind.h>
 
 #include "layout/raw_allocator.hpp"
 

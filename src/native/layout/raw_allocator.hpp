@@ -3,10 +3,10 @@
 // own accounting see what a layout costs.
 #pragma once
 
+#include <Python.h>
+
 #include <cstddef>
 #include <new>
-
-#include <Python.h>
 
 namespace harborsweep {
 

@@ -3,9 +3,9 @@
 // printer cuts them.
 #pragma once
 
-#include <cstdint>
-
 #include <nanobind/nanobind.h>
+
+#include <cstdint>
 
 #include "layout/output_sink.hpp"
 

@@ -3,9 +3,9 @@
 // and printable-character table of the interpreter's repr() of a str.
 #pragma once
 
-#include <cstdint>
-
 #include <nanobind/nanobind.h>
+
+#include <cstdint>
 
 #include "layout/output_sink.hpp"
 

@@ -2,9 +2,9 @@
 // and keyword arguments, refused with the classic argument parser's texts.
 #pragma once
 
-#include <span>
-
 #include <Python.h>
+
+#include <span>
 
 namespace harborsweep {
 

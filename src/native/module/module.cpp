@@ -2,9 +2,9 @@
 // requests, creates the shared pretty printer `pp`, silences urllib3's
 // warnings for the process, and defines the operations. Nothing else runs at
 // import.
-#include <array>
-
 #include <nanobind/nanobind.h>
+
+#include <array>
 
 #include "bridge/module_state.hpp"
 #include "layout/layout_hooks.hpp"

@@ -2,10 +2,10 @@
 // references that lead back into it.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 #include <vector>
-
-#include <nanobind/nanobind.h>
 
 namespace nb = nanobind;
 

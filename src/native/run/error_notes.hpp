@@ -3,9 +3,9 @@
 // which one to open.
 #pragma once
 
-#include <new>
-
 #include <nanobind/nanobind.h>
+
+#include <new>
 
 #include "bridge/python_support.hpp"
 
