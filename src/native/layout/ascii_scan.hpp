@@ -1,0 +1,58 @@
+// What decides an ASCII text's literal, found eight characters at a time:
+// whether any character needs an escape, and how many quotes of each kind
+// the text holds. Most texts in a result need no escape at all, and then
+// their literal is the text between two quotes.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace harborsweep {
+
+struct AsciiTraits {
+    bool escapes = false;  // a control character, DEL or a backslash
+    std::uint64_t single_quotes = 0;
+    std::uint64_t double_quotes = 0;
+};
+
+namespace ascii_words {
+
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+inline constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+
+// For bytes below 0x80 no sum below carries into the next byte, so each
+// mask has the high bit of exactly the bytes it names.
+inline std::uint64_t equal(std::uint64_t word, unsigned char ch) {
+    return ~((word ^ (kOnes * ch)) + kOnes * 0x7f) & kHigh;
+}
+inline std::uint64_t escaped(std::uint64_t word) {
+    std::uint64_t control = ~(word + kOnes * (0x80 - 0x20)) & kHigh;
+    std::uint64_t del = (word + kOnes) & kHigh;
+    return control | del | equal(word, '\\');
+}
+
+}  // namespace ascii_words
+
+// Stops at the first escape: the caller then needs every character's cost.
+inline AsciiTraits scan_ascii(const char *chars, std::size_t count) {
+    using namespace ascii_words;
+    AsciiTraits traits;
+    for (std::size_t at = 0; at < count; at += 8) {
+        // The last word is padded with letters, which need nothing.
+        std::uint64_t word = kOnes * 'a';
+        std::memcpy(&word, chars + at, count - at < 8 ? count - at : 8);
+        if (escaped(word)) {
+            traits.escapes = true;
+            return traits;
+        }
+        if (std::uint64_t singles = equal(word, '\''))
+            traits.single_quotes += static_cast<unsigned>(std::popcount(singles));
+        if (std::uint64_t doubles = equal(word, '"'))
+            traits.double_quotes += static_cast<unsigned>(std::popcount(doubles));
+    }
+    return traits;
+}
+
+}  // namespace harborsweep
