@@ -35,14 +35,37 @@ inline std::uint64_t escaped(std::uint64_t word) {
 
 }  // namespace ascii_words
 
+// The bytes of chars[at, at + 8), padded with letters past `count`; the
+// order of the bytes in the word does not matter to the masks.
+inline std::uint64_t load_word(const char *chars, std::size_t at, std::size_t count) {
+    using namespace ascii_words;
+    std::uint64_t word;
+    std::size_t left = count - at;
+    if (left >= 8) {
+        std::memcpy(&word, chars + at, 8);
+        return word;
+    }
+    constexpr std::uint64_t kLetters = kOnes * 'a';
+    if (count >= 8) {  // the last eight bytes, less those already seen
+        std::memcpy(&word, chars + count - 8, 8);
+        unsigned seen = static_cast<unsigned>(8 - left) * 8;
+        if constexpr (std::endian::native == std::endian::little)
+            return (word >> seen) | (kLetters << (64 - seen));
+        else
+            return (word << seen) | (kLetters >> (64 - seen));
+    }
+    word = kLetters;
+    for (std::size_t i = 0; i < left; ++i)
+        word = (word << 8) | static_cast<unsigned char>(chars[at + i]);
+    return word;
+}
+
 // Stops at the first escape: the caller then needs every character's cost.
 inline AsciiTraits scan_ascii(const char *chars, std::size_t count) {
     using namespace ascii_words;
     AsciiTraits traits;
     for (std::size_t at = 0; at < count; at += 8) {
-        // The last word is padded with letters, which need nothing.
-        std::uint64_t word = kOnes * 'a';
-        std::memcpy(&word, chars + at, count - at < 8 ? count - at : 8);
+        std::uint64_t word = load_word(chars, at, count);
         if (escaped(word)) {
             traits.escapes = true;
             return traits;

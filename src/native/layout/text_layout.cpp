@@ -129,11 +129,13 @@ void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int
     ensure_ready(text);
     PyObject *str = text.ptr();
     Py_ssize_t size = PyUnicode_GET_LENGTH(str);
-    // A literal is at least two quotes longer than its text: only measure it
-    // when it may fit.
+    // A literal is at least two quotes longer than its text, and at most
+    // two quotes and the longest escape of its widest character per
+    // character: only measure it when neither settles whether it fits.
     std::int64_t room = kPageWidth - indent - allowance;
-    if (size == 0 ||
-        (size + 2 <= room && static_cast<std::int64_t>(text_literal_length(text)) <= room)) {
+    bool fits = size + 2 <= room && (size * longest_escape(PyUnicode_KIND(str)) + 2 <= room ||
+                                     static_cast<std::int64_t>(text_literal_length(text)) <= room);
+    if (size == 0 || fits) {
         write_text_literal(sink, text);
         sink.end_call();
         return;

@@ -33,12 +33,11 @@ std::uint64_t write_ascii_literal(OutputSink &sink, const char *chars, std::size
     }
     char quote = single && !dbl ? '"' : '\'';
     std::uint64_t length = 2 + count;
-    sink.ascii(quote);
     if (!traits.escapes && !(single && dbl)) {
-        sink.ascii(std::string_view(chars, count));
-        sink.ascii(quote);
+        sink.quoted(quote, std::string_view(chars, count));
         return length;
     }
+    sink.ascii(quote);
     static constexpr char kHex[] = "0123456789abcdef";
     std::size_t run = 0;  // start of the characters not yet written
     for (std::size_t i = 0; i < count; ++i) {

@@ -48,6 +48,12 @@ inline unsigned char_cost(Py_UCS4 ch) {
     return ch <= 0xff ? 4 : ch <= 0xffff ? 6 : 10;
 }
 
+// The longest that one character of a str of this kind can take in a
+// literal: \xhh, \uhhhh, \Uhhhhhhhh.
+inline Py_ssize_t longest_escape(int kind) {
+    return kind == PyUnicode_1BYTE_KIND ? 4 : kind == PyUnicode_2BYTE_KIND ? 6 : 10;
+}
+
 template <typename Char>
 LiteralCost cost_of(const Char *chars, Py_ssize_t count) {
     LiteralCost cost;
