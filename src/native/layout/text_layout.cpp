@@ -12,6 +12,9 @@
 // write() call of its own; the sink is told where each ends.
 #include "layout/text_layout.hpp"
 
+#include <array>
+#include <cstdint>
+
 #include "layout/layout_plan.hpp"
 #include "layout/text_literal.hpp"
 
@@ -68,21 +71,61 @@ bool fits(const LiteralCost &cost, std::int64_t room) {
     return static_cast<std::int64_t>(cost.length()) <= room;
 }
 
-inline bool is_line_boundary(Py_UCS4 ch) {
-    if (ch < 0x80)
-        return ch == '\n' || ch == '\r' || ch == 0x0b || ch == 0x0c || (ch >= 0x1c && ch <= 0x1e);
-    return Py_UNICODE_ISLINEBREAK(ch);
+// What splitting asks of a character, for any str.
+struct AnyChars {
+    static bool space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
+    static bool line_boundary(Py_UCS4 ch) {
+        if (ch < 0x80)
+            return ch == '\n' || ch == '\r' || ch == 0x0b || ch == 0x0c ||
+                   (ch >= 0x1c && ch <= 0x1e);
+        return Py_UNICODE_ISLINEBREAK(ch);
+    }
+    static void count(LiteralCost &cost, Py_UCS4 ch) {
+        cost.body += char_cost(ch);
+        cost.single_quotes += ch == '\'';
+        cost.double_quotes += ch == '"';
+    }
+};
+
+// The same for an all-ASCII str, from one table: a character's cost in a
+// literal in the low bits, and what it is.
+enum AsciiClass : std::uint8_t {
+    kSpace = 0x10,
+    kLineBoundary = 0x20,
+    kSingle = 0x40,
+    kDouble = 0x80
+};
+
+constexpr std::array<std::uint8_t, 128> make_ascii_classes() {
+    std::array<std::uint8_t, 128> classes{};
+    for (unsigned ch = 0; ch < 128; ++ch) {
+        unsigned bits = ascii_char_cost(ch);
+        if ((ch >= 0x09 && ch <= 0x0d) || (ch >= 0x1c && ch <= 0x20))
+            bits |= kSpace;
+        if (ch == '\n' || ch == '\r' || ch == 0x0b || ch == 0x0c || (ch >= 0x1c && ch <= 0x1e))
+            bits |= kLineBoundary;
+        bits |= ch == '\'' ? kSingle : ch == '"' ? kDouble : 0;
+        classes[ch] = static_cast<std::uint8_t>(bits);
+    }
+    return classes;
 }
 
-inline void count_char(LiteralCost &cost, Py_UCS4 ch) {
-    cost.body += char_cost(ch);
-    cost.single_quotes += ch == '\'';
-    cost.double_quotes += ch == '"';
-}
+struct AsciiChars {
+    static constexpr std::array<std::uint8_t, 128> kClasses = make_ascii_classes();
+
+    static bool space(Py_UCS4 ch) { return kClasses[ch] & kSpace; }
+    static bool line_boundary(Py_UCS4 ch) { return kClasses[ch] & kLineBoundary; }
+    static void count(LiteralCost &cost, Py_UCS4 ch) {
+        unsigned bits = kClasses[ch];
+        cost.body += bits & 0x0f;
+        cost.single_quotes += (bits & kSingle) != 0;
+        cost.double_quotes += (bits & kDouble) != 0;
+    }
+};
 
 // Every piece gets `room`, except that the last word of the text gets
 // `last_room`.
-template <typename Char>
+template <typename Chars, typename Char>
 void split(const Char *chars, Py_ssize_t size, std::int64_t room, std::int64_t last_room,
            PieceWriter &out) {
     Py_ssize_t piece_start = 0;
@@ -91,14 +134,14 @@ void split(const Char *chars, Py_ssize_t size, std::int64_t room, std::int64_t l
         Py_ssize_t word = i;
         LiteralCost cost;
         bool line_ends = false;
-        while (i < size && !Py_UNICODE_ISSPACE(chars[i]))
-            count_char(cost, chars[i++]);
-        while (i < size && Py_UNICODE_ISSPACE(chars[i])) {
+        while (i < size && !Chars::space(chars[i]))
+            Chars::count(cost, chars[i++]);
+        while (i < size && Chars::space(chars[i])) {
             Py_UCS4 ch = chars[i++];
-            count_char(cost, ch);
-            if (is_line_boundary(ch)) {
+            Chars::count(cost, ch);
+            if (Chars::line_boundary(ch)) {
                 if (ch == '\r' && i < size && chars[i] == '\n')
-                    count_char(cost, chars[i++]);
+                    Chars::count(cost, chars[i++]);
                 line_ends = true;
                 break;
             }
@@ -149,13 +192,17 @@ void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int
     const void *data = PyUnicode_DATA(str);
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND:
-        split(static_cast<const Py_UCS1 *>(data), size, room, room - allowance, out);
+        if (PyUnicode_IS_ASCII(str))
+            split<AsciiChars>(static_cast<const Py_UCS1 *>(data), size, room, room - allowance,
+                              out);
+        else
+            split<AnyChars>(static_cast<const Py_UCS1 *>(data), size, room, room - allowance, out);
         break;
     case PyUnicode_2BYTE_KIND:
-        split(static_cast<const Py_UCS2 *>(data), size, room, room - allowance, out);
+        split<AnyChars>(static_cast<const Py_UCS2 *>(data), size, room, room - allowance, out);
         break;
     default:
-        split(static_cast<const Py_UCS4 *>(data), size, room, room - allowance, out);
+        split<AnyChars>(static_cast<const Py_UCS4 *>(data), size, room, room - allowance, out);
         break;
     }
     out.finish();

@@ -34,7 +34,7 @@ struct LiteralCost {
 
 // Characters that a literal writes as they are, for ASCII; the rest are
 // escaped. Beyond ASCII the interpreter's printable table decides.
-inline unsigned ascii_char_cost(unsigned ch) {
+constexpr unsigned ascii_char_cost(unsigned ch) {
     if (ch >= 0x20 && ch < 0x7f)
         return ch == '\\' ? 2 : 1;
     return (ch == '\t' || ch == '\n' || ch == '\r') ? 2 : 4;
