@@ -27,25 +27,6 @@ bool small_int_digits(nb::handle value, char (&digits)[24], std::size_t &size) {
 
 }  // namespace
 
-ValueKind kind_of(nb::handle value) {
-    PyObject *object = value.ptr();
-    if (PyUnicode_CheckExact(object))
-        return ValueKind::text;
-    if (PyDict_CheckExact(object))
-        return ValueKind::dict;
-    if (PyList_CheckExact(object))
-        return ValueKind::list;
-    if (PyLong_CheckExact(object))
-        return ValueKind::integer;
-    if (PyFloat_CheckExact(object))
-        return ValueKind::real;
-    if (PyBool_Check(object))  // bool cannot be subclassed
-        return ValueKind::boolean;
-    if (object == Py_None)
-        return ValueKind::none;
-    return ValueKind::other;
-}
-
 bool scalar_literal_length(nb::handle value, ValueKind kind, std::uint64_t &length) {
     switch (kind) {
     case ValueKind::none:
