@@ -400,12 +400,13 @@ class TestRules:
     @pytest.mark.parametrize("make", [
         lambda keys: [dict.fromkeys(keys, i) for i in range(3)],
         lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(keys[:1] + keys[:0:-1], 1), dict.fromkeys(keys[::-1], 2)],
+        lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(keys[::-1], 1), dict.fromkeys(keys, 2), dict.fromkeys(keys[::-1], 3)],
         lambda keys: [dict.fromkeys(keys[:n], n) for n in range(1, len(keys) + 1)],
         lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(keys[:1] + ["~" * i + "a" for i in range(len(keys) - 1)], 1)],
         lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(["".join(list(key)) for key in keys], 1)],
         lambda keys: [{key: {key: 1}} for key in keys],
         lambda keys: [dict.fromkeys(keys, 0), {**dict.fromkeys(keys, 1), 7: 2}],
-    ], ids=["same", "reordered", "growing", "same-size-other-keys", "equal-not-same", "nested", "then-int-key"])
+    ], ids=["same", "reordered", "alternating", "growing", "same-size-other-keys", "equal-not-same", "nested", "then-int-key"])
     @pytest.mark.parametrize("keys", [
         ["state", "gw_name", "vpc_id"],
         ["k%03d" % i for i in range(70)],

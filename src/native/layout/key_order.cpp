@@ -36,7 +36,7 @@ bool same_keys(const KeySet &set, const nb::handle *entries, std::size_t count) 
 
 }  // namespace
 
-const KeySet *KeyOrders::find(const nb::handle *entries, std::size_t count) {
+KeySet *KeyOrders::find(const nb::handle *entries, std::size_t count) {
     if (count > kMostKeysKept)
         return fill(large_, entries, count) ? &large_ : nullptr;
     auto first = reinterpret_cast<std::uintptr_t>(entries[0].ptr());
@@ -56,6 +56,7 @@ const KeySet *KeyOrders::find(const nb::handle *entries, std::size_t count) {
 bool KeyOrders::fill(KeySet &set, const nb::handle *entries, std::size_t count) {
     std::uint64_t least = 0;
     set.ascii = true;
+    set.planned = KeySet::kNotPlanned;
     for (std::size_t i = 0; i < count; ++i) {
         nb::handle key = entries[2 * i];
         if (!PyUnicode_CheckExact(key.ptr()))

@@ -26,6 +26,9 @@ struct KeySet {
     // The keys' literals, each with its ": ", capped at the plan's cap.
     std::uint64_t length = 0;
     bool ascii = true;
+    // Where the plan keeps `order`, once it does.
+    static constexpr std::size_t kNotPlanned = SIZE_MAX;
+    std::size_t planned = kNotPlanned;
 };
 
 // Valid for one planning pass only: it tells keys apart by identity, which
@@ -34,7 +37,7 @@ class KeyOrders {
 public:
     // The key set of the dict whose keys and values, alternating in
     // insertion order, are `entries`; null when a key is not an exact str.
-    const KeySet *find(const nb::handle *entries, std::size_t count);
+    KeySet *find(const nb::handle *entries, std::size_t count);
 
 private:
     static constexpr std::size_t kMostKeysKept = 64;

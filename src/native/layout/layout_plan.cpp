@@ -147,13 +147,20 @@ bool Planner::open_dict(PlanFrame &frame) {
     std::size_t count = entries_.size() / 2;
     if (count != static_cast<std::size_t>(frame.size))
         return false;
-    const KeySet *keys = key_orders_.find(entries_.data(), count);
+    KeySet *keys = key_orders_.find(entries_.data(), count);
     if (!keys)
         return false;
     plan_.ascii = plan_.ascii && keys->ascii;
     frame.length = capped_sum(frame.length, keys->length);
-    if (count > 1)  // a single entry needs no order
-        plan_.orders.insert(plan_.orders.end(), keys->order.begin(), keys->order.end());
+    if (count > 1) {  // a single entry needs no order
+        if (keys->planned == KeySet::kNotPlanned) {
+            keys->planned = plan_.orders.size();
+            plan_.orders.insert(plan_.orders.end(), keys->order.begin(), keys->order.end());
+        }
+        if (keys->planned > UINT32_MAX)
+            return false;
+        plan_.order_starts.push_back(static_cast<std::uint32_t>(keys->planned));
+    }
     for (std::uint32_t at : keys->order)
         values_.push_back(entries_[2 * at + 1]);
     entries_.clear();
