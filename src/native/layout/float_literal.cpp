@@ -1,6 +1,6 @@
 // repr() of a float is the shortest decimal that reads back as the same
-// double, in positional notation when its decimal point falls within 16
-// digits of the first one and in exponent notation otherwise. The standard
+// double, in positional notation when its decimal exponent is from -4 to 15
+// and in exponent notation otherwise. The standard
 // library's shortest round-trip conversion gives the same digits as the
 // interpreter's own (both pick the nearest of the shortest candidates) at a
 // small part of its cost, and no allocation; where the library lacks it, the

@@ -51,8 +51,8 @@ KeySet *KeyOrders::find(const nb::handle *entries, std::size_t count) {
     return &set;
 }
 
-// Each key's literal is at least its text and two quotes long; once the
-// keys alone pass the cap, none needs measuring.
+// A key's literal with its ": " is at least four characters longer than its
+// text; once that alone passes the cap, no key needs measuring.
 bool KeyOrders::fill(KeySet &set, const nb::handle *entries, std::size_t count) {
     std::uint64_t least = 0;
     set.ascii = true;
