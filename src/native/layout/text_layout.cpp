@@ -71,24 +71,9 @@ bool fits(const LiteralCost &cost, std::int64_t room) {
     return static_cast<std::int64_t>(cost.length()) <= room;
 }
 
-// What splitting asks of a character, for any str.
-struct AnyChars {
-    static bool space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
-    static bool line_boundary(Py_UCS4 ch) {
-        if (ch < 0x80)
-            return ch == '\n' || ch == '\r' || ch == 0x0b || ch == 0x0c ||
-                   (ch >= 0x1c && ch <= 0x1e);
-        return Py_UNICODE_ISLINEBREAK(ch);
-    }
-    static void count(LiteralCost &cost, Py_UCS4 ch) {
-        cost.body += char_cost(ch);
-        cost.single_quotes += ch == '\'';
-        cost.double_quotes += ch == '"';
-    }
-};
-
-// The same for an all-ASCII str, from one table: a character's cost in a
-// literal in the low bits, and what it is.
+// What splitting asks of an ASCII character, from one table: its cost in a
+// literal in the low bits, and what it is (the interpreter's ASCII
+// whitespace and line boundaries).
 enum AsciiClass : std::uint8_t {
     kSpace = 0x10,
     kLineBoundary = 0x20,
@@ -120,6 +105,19 @@ struct AsciiChars {
         cost.body += bits & 0x0f;
         cost.single_quotes += (bits & kSingle) != 0;
         cost.double_quotes += (bits & kDouble) != 0;
+    }
+};
+
+// What splitting asks of a character, for any str.
+struct AnyChars {
+    static bool space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
+    static bool line_boundary(Py_UCS4 ch) {
+        return ch < 0x80 ? AsciiChars::line_boundary(ch) : Py_UNICODE_ISLINEBREAK(ch);
+    }
+    static void count(LiteralCost &cost, Py_UCS4 ch) {
+        cost.body += char_cost(ch);
+        cost.single_quotes += ch == '\'';
+        cost.double_quotes += ch == '"';
     }
 };
 
