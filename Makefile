@@ -100,6 +100,10 @@ endef
 test-all:
 	$(call each_supported_python,test,test-in-root)
 
+# A variable's value for scripts: `make -s print-DEBIAN_ROOT_PYTHONS`.
+print-%:
+	@echo $($*)
+
 debian-root:
 	tools/debian_root ensure $(DEBIAN_ROOT) $(DEBIAN_ROOT_SUITE) $(DEBIAN_ROOT_ARCH) $(DEBIAN_ROOT_PACKAGES)
 
