@@ -336,7 +336,13 @@ class TestRules:
 
     def test_literals(self):
         cases = [None, True, False, -0.0, float("inf"), float("-inf"), float("nan"), 1e16, 1e-05, 0.1,
-                 2.5, 10**30, -(10**30), "FILTER_NOT_FOUND", "it's", "it's \"x\"", "a\\b\t\n\r\x01\x7f\x85\u2028",
+                 2.5, 10**30, -(10**30), "FILTER_NOT_FOUND",
+                 # Floats where the notation changes, and digits that move
+                 # around the point: before it, after it, zeros padded on
+                 # either side, the shortest and longest exponents.
+                 1e15, 9999999999999998.0, 1.2345678901234567e16, 123456789012345.67, 0.0001, 0.00012345,
+                 9.999999999999999e-05, -1.5e-07, 1e22, 1 / 3, -2 / 3, 100.0, 5e-324, 2.2250738585072014e-308,
+                 1.7976931348623157e308, -1.5e300, "it's", "it's \"x\"", "a\\b\t\n\r\x01\x7f\x85\u2028",
                  "\U0001f600\ud800", [], {}, [[]], [{}]]
         for value in cases:
             assert hs._layout(value) == reference(value)
@@ -364,6 +370,58 @@ class TestRules:
         inner = ["x" * 90, "y" * 90]
         value = {"a": inner, "b": inner, "c": [inner, inner]}
         assert hs._layout(value) == reference(value)
+
+    @pytest.mark.parametrize("special", ["'", '"', "\\", "\x00", "\x1f", "\x7f", "\t", "~"], ids=ascii)
+    def test_quotes_and_escapes_at_every_position_of_short_texts(self, special):
+        # ASCII texts are read eight characters at a time, the last word
+        # overlapping the one before: a character missed or counted twice
+        # there picks the wrong quotes, drops an escape or miscounts a width.
+        for size in range(1, 18):
+            for at in range(size):
+                for tail in ("", "'", '"'):
+                    text = "a" * at + special + "b" * (size - at - 1) + tail
+                    # As the whole result, a key and a value, and in lists
+                    # 200 and 201 columns wide.
+                    edge = [[text, "x" * (194 - len(repr(text)) + extra)] for extra in (0, 1)]
+                    for value in (text, {text: [text]}, *edge):
+                        assert hs._layout(value) == reference(value), ascii(value)
+
+    @pytest.mark.parametrize("char", ["\\", "\x00", "\x85", "\u0378", "\ud800", "\U000e0001"], ids=ascii)
+    def test_texts_of_escapes_only_around_their_room(self, char):
+        # A text is measured only where its length leaves the fit in doubt;
+        # one of escapes alone is up to ten times longer as a literal, and
+        # cut at its space where that does not fit.
+        cost = len(repr(char)) - 2
+        for count in range(180 // cost, 200 // cost + 2):
+            text = char * (count // 2) + " " + char * (count - count // 2)
+            for value in ({"k": text, "z": 0}, [text], [[0, text]]):
+                assert hs._layout(value) == reference(value), ascii(value)
+
+    @pytest.mark.parametrize("make", [
+        lambda keys: [dict.fromkeys(keys, i) for i in range(3)],
+        lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(keys[:1] + keys[:0:-1], 1), dict.fromkeys(keys[::-1], 2)],
+        lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(keys[::-1], 1), dict.fromkeys(keys, 2), dict.fromkeys(keys[::-1], 3)],
+        lambda keys: [dict.fromkeys(keys[:n], n) for n in range(1, len(keys) + 1)],
+        lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(keys[:1] + ["~" * i + "a" for i in range(len(keys) - 1)], 1)],
+        lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(["".join(list(key)) for key in keys], 1)],
+        lambda keys: [{key: {key: 1}} for key in keys],
+        lambda keys: [dict.fromkeys(keys, 0), {**dict.fromkeys(keys, 1), 7: 2}],
+    ], ids=["same", "reordered", "alternating", "growing", "same-size-other-keys", "equal-not-same", "nested", "then-int-key"])
+    @pytest.mark.parametrize("keys", [
+        ["state", "gw_name", "vpc_id"],
+        ["k%03d" % i for i in range(70)],
+        ["it's", 'say "x"', "a\\b", "t\tab", "caf\xe9", "\u20ac", "\U0001f600", "k" * 120],
+    ], ids=["few", "many", "escaped"])
+    def test_dicts_sharing_their_keys(self, keys, make):
+        # Dicts whose keys are the same objects in the same order share one
+        # sorted order and one measure of their keys; any other difference
+        # must not reuse them.
+        value = make(keys)
+        if any(not isinstance(key, str) for record in value for key in record):
+            assert hs._layout(value) is None
+        else:
+            assert hs._layout(value) == reference(value)
+        assert written(value) == (reference(value), None)
 
 
 def nested(depth, leaf="x" * 40, kind="list"):

@@ -282,7 +282,8 @@ def test_a_broken_connection_is_an_error_whatever_standard_output_does(controlle
 
 
 # Hands main a result once the address space is limited to what the process
-# uses now and 32 MB more: the layout of that result needs four times as much
+# uses now and 32 MB more: the layout of that result needs more than twice as
+# much, even where records that share their keys share their sorted order
 # (origin "native"), or a Python allocation asks for twice as much first.
 OUT_OF_MEMORY = """
 import resource, sys
@@ -291,7 +292,7 @@ from harborsweep.__main__ import run
 
 origin = sys.argv.pop(1)
 ENTRY = {f"member_{i}": i for i in range(8)}
-RESULT = [ENTRY] * 4_000_000
+RESULT = [ENTRY] * 8_000_000
 BEFORE = sys.getrefcount(ENTRY), sys.getrefcount(RESULT)
 SLACK = 32 << 20
 LIMITS = resource.getrlimit(resource.RLIMIT_AS)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "layout/key_order.hpp"
 #include "layout/literals.hpp"
 #include "layout/text_literal.hpp"
 
@@ -16,22 +17,6 @@ namespace {
 
 std::uint64_t capped_sum(std::uint64_t a, std::uint64_t b) {
     return std::min(a + std::min(b, kLengthCap), kLengthCap);
-}
-
-// Code point order of two exact strs, as str's `<`.
-bool key_less(PyObject *a, PyObject *b) {
-    if (PyUnicode_KIND(a) == PyUnicode_1BYTE_KIND && PyUnicode_KIND(b) == PyUnicode_1BYTE_KIND) {
-        Py_ssize_t size_a = PyUnicode_GET_LENGTH(a);
-        Py_ssize_t size_b = PyUnicode_GET_LENGTH(b);
-        const auto *chars_a = static_cast<const unsigned char *>(PyUnicode_DATA(a));
-        const auto *chars_b = static_cast<const unsigned char *>(PyUnicode_DATA(b));
-        Py_ssize_t common = std::min(size_a, size_b);
-        for (Py_ssize_t i = 0; i < common; ++i)
-            if (chars_a[i] != chars_b[i])
-                return chars_a[i] < chars_b[i];
-        return size_a < size_b;
-    }
-    return PyUnicode_Compare(a, b) < 0;
 }
 
 struct PlanFrame {
@@ -61,6 +46,7 @@ private:
         values_;  // of the dicts on the path, in key order
     std::vector<nb::handle, RawAllocator<nb::handle>> entries_;  // one dict's keys and values
     std::unordered_set<PyObject *> open_;  // containers on the path
+    KeyOrders key_orders_;
 };
 
 bool Planner::run(nb::handle value) {
@@ -147,8 +133,8 @@ bool Planner::open_container(nb::handle container, bool is_dict, Py_ssize_t size
     return !is_dict || open_dict(stack_.back());
 }
 
-// Checks the keys, measures them with their ": ", and puts the values on the
-// value stack in ascending key order (str keys compare by code point).
+// Checks the keys, adds their literals to the dict's length, and puts the
+// values on the value stack in ascending key order.
 bool Planner::open_dict(PlanFrame &frame) {
     entries_.clear();
     Py_ssize_t position = 0;
@@ -161,32 +147,22 @@ bool Planner::open_dict(PlanFrame &frame) {
     std::size_t count = entries_.size() / 2;
     if (count != static_cast<std::size_t>(frame.size))
         return false;
-    // Each entry is at least its key, two quotes, ": " and one character of
-    // value long; when that alone passes the cap, nothing needs measuring.
-    std::uint64_t least = frame.length;
-    for (std::size_t i = 0; i < count; ++i) {
-        nb::handle key = entries_[2 * i];
-        if (!PyUnicode_CheckExact(key.ptr()))
+    KeySet *keys = key_orders_.find(entries_.data(), count);
+    if (!keys)
+        return false;
+    plan_.ascii = plan_.ascii && keys->ascii;
+    frame.length = capped_sum(frame.length, keys->length);
+    if (count > 1) {  // a single entry needs no order
+        if (keys->planned == KeySet::kNotPlanned) {
+            keys->planned = plan_.orders.size();
+            plan_.orders.insert(plan_.orders.end(), keys->order.begin(), keys->order.end());
+        }
+        if (keys->planned > UINT32_MAX)
             return false;
-        ensure_ready(key);
-        plan_.ascii = plan_.ascii && PyUnicode_IS_ASCII(key.ptr());
-        least += static_cast<std::uint64_t>(PyUnicode_GET_LENGTH(key.ptr())) + 5;
+        plan_.order_starts.push_back(static_cast<std::uint32_t>(keys->planned));
     }
-    for (std::size_t i = 0; i < count && frame.length < kLengthCap; ++i)
-        frame.length = least >= kLengthCap
-                           ? kLengthCap
-                           : capped_sum(frame.length, text_literal_length(entries_[2 * i]) + 2);
-    std::size_t order_base = plan_.orders.size();
-    for (std::size_t i = 0; i < count; ++i)
-        plan_.orders.push_back(static_cast<std::uint32_t>(i));
-    auto first = plan_.orders.begin() + static_cast<std::ptrdiff_t>(order_base);
-    std::sort(first, plan_.orders.end(), [this](std::uint32_t a, std::uint32_t b) {
-        return key_less(entries_[2 * a].ptr(), entries_[2 * b].ptr());
-    });
-    for (auto it = first; it != plan_.orders.end(); ++it)
-        values_.push_back(entries_[2 * *it + 1]);
-    if (count < 2)
-        plan_.orders.resize(order_base);  // a single entry needs no order
+    for (std::uint32_t at : keys->order)
+        values_.push_back(entries_[2 * at + 1]);
     entries_.clear();
     return true;
 }

@@ -27,9 +27,12 @@ struct LayoutPlan {
     // One-line literal length of each non-empty container, capped, in the
     // order in which the layout meets the containers.
     std::vector<std::uint8_t, RawAllocator<std::uint8_t>> widths;
-    // For each dict of two or more entries, in the same order: the
-    // insertion positions of its entries in ascending key order.
+    // Insertion positions of a dict's entries in ascending key order, one
+    // run per set of keys: dicts that share their keys share one run.
     std::vector<std::uint32_t, RawAllocator<std::uint32_t>> orders;
+    // For each dict of two or more entries, in the same order as `widths`:
+    // where its run in `orders` starts.
+    std::vector<std::uint32_t, RawAllocator<std::uint32_t>> order_starts;
     // Deepest nesting of containers; 0 for a lone scalar or text.
     std::size_t depth = 0;
     // Whether every text, keys included, is ASCII, and so the whole output.

@@ -41,7 +41,7 @@ public:
         place(value, 0, 0, false, true);
         while (!stack_.empty())
             step();
-        if (next_width_ != plan_.widths.size() || next_order_ != plan_.orders.size())
+        if (next_width_ != plan_.widths.size() || next_order_ != plan_.order_starts.size())
             raise_changed();
     }
 
@@ -189,10 +189,13 @@ void LayoutWriter::push_entries(nb::handle dict, Py_ssize_t size) {
         scratch_.clear();
         return;
     }
-    if (plan_.orders.size() - next_order_ < count)
+    if (next_order_ >= plan_.order_starts.size())
+        raise_changed();
+    std::size_t start = plan_.order_starts[next_order_++];
+    if (plan_.orders.size() - start < count)
         raise_changed();
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t at = plan_.orders[next_order_++];
+        std::uint32_t at = plan_.orders[start + i];
         if (at >= count || !scratch_[2 * at].is_valid())
             raise_changed();
         entries_.push_back(std::move(scratch_[2 * at]));

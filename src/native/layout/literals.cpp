@@ -1,13 +1,12 @@
 // Scalar literals. Ints that fit a machine word are written from their
-// digits (an int's repr is its plain decimal form); larger ones, floats and
-// texts go through the interpreter's own formatting, so the digits, the
-// shortest-float rules and the text escapes are the running Python's.
+// digits (an int's repr is its plain decimal form) and floats by
+// float_literal; larger ints go through the interpreter's own formatting.
 #include "layout/literals.hpp"
 
 #include <charconv>
-#include <cstring>
 
 #include "bridge/python_support.hpp"
+#include "layout/float_literal.hpp"
 #include "layout/text_literal.hpp"
 
 namespace harborsweep {
@@ -26,40 +25,7 @@ bool small_int_digits(nb::handle value, char (&digits)[24], std::size_t &size) {
     return true;
 }
 
-// The float's repr() as float.__repr__ forms it; freed with PyMem_Free.
-struct FloatDigits {
-    char *text;
-    explicit FloatDigits(nb::handle value)
-        : text(PyOS_double_to_string(PyFloat_AS_DOUBLE(value.ptr()), 'r', 0, Py_DTSF_ADD_DOT_0,
-                                     nullptr)) {
-        if (!text)
-            nb::raise_python_error();
-    }
-    ~FloatDigits() { PyMem_Free(text); }
-    FloatDigits(const FloatDigits &) = delete;
-    FloatDigits &operator=(const FloatDigits &) = delete;
-};
-
 }  // namespace
-
-ValueKind kind_of(nb::handle value) {
-    PyObject *object = value.ptr();
-    if (PyUnicode_CheckExact(object))
-        return ValueKind::text;
-    if (PyDict_CheckExact(object))
-        return ValueKind::dict;
-    if (PyList_CheckExact(object))
-        return ValueKind::list;
-    if (PyLong_CheckExact(object))
-        return ValueKind::integer;
-    if (PyFloat_CheckExact(object))
-        return ValueKind::real;
-    if (PyBool_Check(object))  // bool cannot be subclassed
-        return ValueKind::boolean;
-    if (object == Py_None)
-        return ValueKind::none;
-    return ValueKind::other;
-}
 
 bool scalar_literal_length(nb::handle value, ValueKind kind, std::uint64_t &length) {
     switch (kind) {
@@ -69,9 +35,11 @@ bool scalar_literal_length(nb::handle value, ValueKind kind, std::uint64_t &leng
     case ValueKind::boolean:
         length = value.ptr() == Py_True ? 4 : 5;
         return true;
-    case ValueKind::real:
-        length = std::strlen(FloatDigits(value).text);
+    case ValueKind::real: {
+        char text[kFloatLiteralSize];
+        length = float_literal(PyFloat_AS_DOUBLE(value.ptr()), text);
         return true;
+    }
     default:
         break;
     }
@@ -100,9 +68,11 @@ void write_literal(OutputSink &sink, nb::handle value, ValueKind kind) {
     case ValueKind::boolean:
         sink.ascii(value.ptr() == Py_True ? "True" : "False");
         return;
-    case ValueKind::real:
-        sink.ascii(FloatDigits(value).text);
+    case ValueKind::real: {
+        char text[kFloatLiteralSize];
+        sink.ascii(std::string_view(text, float_literal(PyFloat_AS_DOUBLE(value.ptr()), text)));
         return;
+    }
     case ValueKind::integer: {
         char digits[24];
         std::size_t size = 0;

@@ -15,7 +15,25 @@ namespace harborsweep {
 enum class ValueKind : std::uint8_t { none, boolean, integer, real, text, list, dict, other };
 
 // Subclasses count as `other`: they may lay themselves out differently.
-ValueKind kind_of(nb::handle value);
+// Asked of every item of a result, by the plan and by the layout alike.
+inline ValueKind kind_of(nb::handle value) {
+    PyObject *object = value.ptr();
+    if (PyUnicode_CheckExact(object))
+        return ValueKind::text;
+    if (PyDict_CheckExact(object))
+        return ValueKind::dict;
+    if (PyList_CheckExact(object))
+        return ValueKind::list;
+    if (PyLong_CheckExact(object))
+        return ValueKind::integer;
+    if (PyFloat_CheckExact(object))
+        return ValueKind::real;
+    if (PyBool_Check(object))  // bool cannot be subclassed
+        return ValueKind::boolean;
+    if (object == Py_None)
+        return ValueKind::none;
+    return ValueKind::other;
+}
 
 // Length of the literal of a None, bool, int or float. False when the
 // interpreter refuses to write the value (an int with more digits than

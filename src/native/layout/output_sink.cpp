@@ -9,7 +9,7 @@
 
 namespace harborsweep {
 
-void OutputSink::line_break(std::size_t indent) {
+void OutputSink::spill_line_break(std::size_t indent) {
     static constexpr char kSpaces[] =
         "\n                                                                ";
     std::size_t pending = indent + 1;

@@ -47,8 +47,28 @@ public:
             return spill(std::string_view(&ch, 1));
         buffer_[used_++] = ch;
     }
+    // `text` (ASCII) between two `quote`s.
+    void quoted(char quote, std::string_view text) {
+        if (text.size() + 2 > buffer_.size() - used_) {
+            ascii(quote);
+            ascii(text);
+            return ascii(quote);
+        }
+        char *out = buffer_.data() + used_;
+        out[0] = quote;
+        std::memcpy(out + 1, text.data(), text.size());
+        out[text.size() + 1] = quote;
+        used_ += text.size() + 2;
+    }
     // A line end followed by `indent` spaces.
-    void line_break(std::size_t indent);
+    void line_break(std::size_t indent) {
+        if (indent + 1 > buffer_.size() - used_)
+            return spill_line_break(indent);
+        char *out = buffer_.data() + used_;
+        out[0] = '\n';
+        std::memset(out + 1, ' ', indent);
+        used_ += indent + 1;
+    }
     // A literal built by the interpreter (a str object).
     void literal(nb::handle text);
     // Where one of pprint's write() calls ends: with WriteCalls::pprint the
@@ -65,6 +85,7 @@ public:
 
 private:
     void spill(std::string_view piece);
+    void spill_line_break(std::size_t indent);
     void flush();
 
     std::vector<char, RawAllocator<char>> buffer_;  // its size is the capacity

@@ -12,6 +12,9 @@
 // write() call of its own; the sink is told where each ends.
 #include "layout/text_layout.hpp"
 
+#include <array>
+#include <cstdint>
+
 #include "layout/layout_plan.hpp"
 #include "layout/text_literal.hpp"
 
@@ -68,21 +71,59 @@ bool fits(const LiteralCost &cost, std::int64_t room) {
     return static_cast<std::int64_t>(cost.length()) <= room;
 }
 
-inline bool is_line_boundary(Py_UCS4 ch) {
-    if (ch < 0x80)
-        return ch == '\n' || ch == '\r' || ch == 0x0b || ch == 0x0c || (ch >= 0x1c && ch <= 0x1e);
-    return Py_UNICODE_ISLINEBREAK(ch);
+// What splitting asks of an ASCII character, from one table: its cost in a
+// literal in the low bits, and what it is (the interpreter's ASCII
+// whitespace and line boundaries).
+enum AsciiClass : std::uint8_t {
+    kSpace = 0x10,
+    kLineBoundary = 0x20,
+    kSingle = 0x40,
+    kDouble = 0x80
+};
+
+constexpr std::array<std::uint8_t, 128> make_ascii_classes() {
+    std::array<std::uint8_t, 128> classes{};
+    for (unsigned ch = 0; ch < 128; ++ch) {
+        unsigned bits = ascii_char_cost(ch);
+        if ((ch >= 0x09 && ch <= 0x0d) || (ch >= 0x1c && ch <= 0x20))
+            bits |= kSpace;
+        if (ch == '\n' || ch == '\r' || ch == 0x0b || ch == 0x0c || (ch >= 0x1c && ch <= 0x1e))
+            bits |= kLineBoundary;
+        bits |= ch == '\'' ? kSingle : ch == '"' ? kDouble : 0;
+        classes[ch] = static_cast<std::uint8_t>(bits);
+    }
+    return classes;
 }
 
-inline void count_char(LiteralCost &cost, Py_UCS4 ch) {
-    cost.body += char_cost(ch);
-    cost.single_quotes += ch == '\'';
-    cost.double_quotes += ch == '"';
-}
+struct AsciiChars {
+    static constexpr std::array<std::uint8_t, 128> kClasses = make_ascii_classes();
+
+    static bool space(Py_UCS4 ch) { return kClasses[ch] & kSpace; }
+    static bool line_boundary(Py_UCS4 ch) { return kClasses[ch] & kLineBoundary; }
+    static void count(LiteralCost &cost, Py_UCS4 ch) {
+        unsigned bits = kClasses[ch];
+        cost.body += bits & 0x0f;
+        cost.single_quotes += (bits & kSingle) != 0;
+        cost.double_quotes += (bits & kDouble) != 0;
+    }
+};
+
+// What splitting asks of a character, for any str.
+struct AnyChars {
+    static bool space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
+    static bool line_boundary(Py_UCS4 ch) {
+        return ch < 0x80 ? AsciiChars::line_boundary(ch) : Py_UNICODE_ISLINEBREAK(ch);
+    }
+    static void count(LiteralCost &cost, Py_UCS4 ch) {
+        cost.body += char_cost(ch);
+        cost.single_quotes += ch == '\'';
+        cost.double_quotes += ch == '"';
+    }
+};
 
 // Every piece gets `room`, except that the last word of the text gets
 // `last_room`.
-template <typename Char>
+template <typename Chars, typename Char>
 void split(const Char *chars, Py_ssize_t size, std::int64_t room, std::int64_t last_room,
            PieceWriter &out) {
     Py_ssize_t piece_start = 0;
@@ -91,14 +132,14 @@ void split(const Char *chars, Py_ssize_t size, std::int64_t room, std::int64_t l
         Py_ssize_t word = i;
         LiteralCost cost;
         bool line_ends = false;
-        while (i < size && !Py_UNICODE_ISSPACE(chars[i]))
-            count_char(cost, chars[i++]);
-        while (i < size && Py_UNICODE_ISSPACE(chars[i])) {
+        while (i < size && !Chars::space(chars[i]))
+            Chars::count(cost, chars[i++]);
+        while (i < size && Chars::space(chars[i])) {
             Py_UCS4 ch = chars[i++];
-            count_char(cost, ch);
-            if (is_line_boundary(ch)) {
+            Chars::count(cost, ch);
+            if (Chars::line_boundary(ch)) {
                 if (ch == '\r' && i < size && chars[i] == '\n')
-                    count_char(cost, chars[i++]);
+                    Chars::count(cost, chars[i++]);
                 line_ends = true;
                 break;
             }
@@ -129,11 +170,13 @@ void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int
     ensure_ready(text);
     PyObject *str = text.ptr();
     Py_ssize_t size = PyUnicode_GET_LENGTH(str);
-    // A literal is at least two quotes longer than its text: only measure it
-    // when it may fit.
+    // A literal is at least two quotes longer than its text, and at most
+    // two quotes and the longest escape of its widest character per
+    // character: only measure it when neither settles whether it fits.
     std::int64_t room = kPageWidth - indent - allowance;
-    if (size == 0 ||
-        (size + 2 <= room && static_cast<std::int64_t>(text_literal_length(text)) <= room)) {
+    bool fits = size + 2 <= room && (size * longest_escape(PyUnicode_KIND(str)) + 2 <= room ||
+                                     static_cast<std::int64_t>(text_literal_length(text)) <= room);
+    if (size == 0 || fits) {
         write_text_literal(sink, text);
         sink.end_call();
         return;
@@ -147,13 +190,17 @@ void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int
     const void *data = PyUnicode_DATA(str);
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND:
-        split(static_cast<const Py_UCS1 *>(data), size, room, room - allowance, out);
+        if (PyUnicode_IS_ASCII(str))
+            split<AsciiChars>(static_cast<const Py_UCS1 *>(data), size, room, room - allowance,
+                              out);
+        else
+            split<AnyChars>(static_cast<const Py_UCS1 *>(data), size, room, room - allowance, out);
         break;
     case PyUnicode_2BYTE_KIND:
-        split(static_cast<const Py_UCS2 *>(data), size, room, room - allowance, out);
+        split<AnyChars>(static_cast<const Py_UCS2 *>(data), size, room, room - allowance, out);
         break;
     default:
-        split(static_cast<const Py_UCS4 *>(data), size, room, room - allowance, out);
+        split<AnyChars>(static_cast<const Py_UCS4 *>(data), size, room, room - allowance, out);
         break;
     }
     out.finish();

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bridge/python_support.hpp"
+#include "layout/ascii_scan.hpp"
 
 namespace harborsweep {
 namespace {
@@ -23,23 +24,20 @@ constexpr std::array<bool, 128> make_plain_ascii() {
 constexpr std::array<bool, 128> kPlainAscii = make_plain_ascii();
 
 std::uint64_t write_ascii_literal(OutputSink &sink, const char *chars, std::size_t count) {
-    bool single = false;
-    bool dbl = false;
-    bool plain = true;
-    for (std::size_t i = 0; i < count; ++i) {
-        unsigned char ch = static_cast<unsigned char>(chars[i]);
-        single |= ch == '\'';
-        dbl |= ch == '"';
-        plain &= kPlainAscii[ch];
+    AsciiTraits traits = scan_ascii(chars, count);
+    bool single = traits.single_quotes != 0;
+    bool dbl = traits.double_quotes != 0;
+    if (traits.escapes) {  // the scan stopped there
+        single = std::memchr(chars, '\'', count) != nullptr;
+        dbl = std::memchr(chars, '"', count) != nullptr;
     }
     char quote = single && !dbl ? '"' : '\'';
     std::uint64_t length = 2 + count;
-    sink.ascii(quote);
-    if (plain && !(single && dbl)) {
-        sink.ascii(std::string_view(chars, count));
-        sink.ascii(quote);
+    if (!traits.escapes && !(single && dbl)) {
+        sink.quoted(quote, std::string_view(chars, count));
         return length;
     }
+    sink.ascii(quote);
     static constexpr char kHex[] = "0123456789abcdef";
     std::size_t run = 0;  // start of the characters not yet written
     for (std::size_t i = 0; i < count; ++i) {
@@ -73,6 +71,13 @@ std::uint64_t text_literal_length(nb::handle text) {
     PyObject *str = text.ptr();
     const void *data = PyUnicode_DATA(str);
     Py_ssize_t size = PyUnicode_GET_LENGTH(str);
+    if (PyUnicode_IS_ASCII(str)) {
+        AsciiTraits traits =
+            scan_ascii(static_cast<const char *>(data), static_cast<std::size_t>(size));
+        if (!traits.escapes)
+            return 2 + static_cast<std::uint64_t>(size) +
+                   (traits.double_quotes ? traits.single_quotes : 0);
+    }
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND:
         return cost_of(static_cast<const Py_UCS1 *>(data), size).length();

@@ -34,7 +34,7 @@ struct LiteralCost {
 
 // Characters that a literal writes as they are, for ASCII; the rest are
 // escaped. Beyond ASCII the interpreter's printable table decides.
-inline unsigned ascii_char_cost(unsigned ch) {
+constexpr unsigned ascii_char_cost(unsigned ch) {
     if (ch >= 0x20 && ch < 0x7f)
         return ch == '\\' ? 2 : 1;
     return (ch == '\t' || ch == '\n' || ch == '\r') ? 2 : 4;
@@ -46,6 +46,12 @@ inline unsigned char_cost(Py_UCS4 ch) {
     if (Py_UNICODE_ISPRINTABLE(ch))
         return 1;
     return ch <= 0xff ? 4 : ch <= 0xffff ? 6 : 10;
+}
+
+// The longest that one character of a str of this kind can take in a
+// literal: \xhh, \uhhhh, \Uhhhhhhhh.
+inline Py_ssize_t longest_escape(int kind) {
+    return kind == PyUnicode_1BYTE_KIND ? 4 : kind == PyUnicode_2BYTE_KIND ? 6 : 10;
 }
 
 template <typename Char>
