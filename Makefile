@@ -187,3 +187,82 @@ test-wheel: dist
 	echo "=== installing $$1[test]"; \
 	$(WHEEL_TEST_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$1[test]"
 	$(WHEEL_TEST_VENV)/bin/pytest
+
+# 64-bit ARM Linux. The wheels are cross-compiled with zig (pinned by hash
+# in tools/cross/zig-requirements.txt), one per supported interpreter that
+# the machine has, each against its version's headers: Debian's arm64
+# package where Debian has the version, else the interpreter's own include
+# folder, whose pyconfig.h differs from the arm64 one only where nothing
+# outside the interpreter's own sources looks.
+ZIG_VENV := .venv/zig
+export ZIG := $(CURDIR)/$(ZIG_VENV)/bin/python -m ziglang
+AARCH64 := build/aarch64
+# What auditwheel names a wheel that needs glibc 2.17 at most.
+AARCH64_PLATFORM := manylinux2014_aarch64.manylinux_2_17_aarch64
+AARCH64_HEADERS := 3.10=interpreter 3.11=bookworm 3.12=interpreter 3.13=trixie
+VERSION := $(shell sed -n 's/^version = "\(.*\)"$$/\1/p' pyproject.toml)
+SDIST := dist/harborsweep-$(VERSION).tar.gz
+PACKAGE_SOURCES := pyproject.toml CMakeLists.txt README.md $(wildcard src/*/* src/*/*/*)
+CROSS_FILES := tools/cross_wheel $(wildcard tools/cross/*)
+aarch64_wheel = dist/harborsweep-$(VERSION)-cp$(subst .,,$(1))-cp$(subst .,,$(1))-$(AARCH64_PLATFORM).whl
+AARCH64_WHEELS := $(foreach entry,$(AARCH64_HEADERS),$(call aarch64_wheel,$(firstword $(subst =, ,$(entry)))))
+
+.PHONY: dist-aarch64 test-wheel-aarch64 aarch64-python
+
+$(ZIG_VENV)/bin/python: tools/cross/zig-requirements.txt
+	$(call venv_made,$(ZIG_VENV))
+	$(ZIG_VENV)/bin/python -m pip install -q --disable-pip-version-check --require-hashes -r $<
+	touch $@
+
+$(DIST_TOOLS)/bin/auditwheel:
+	$(call venv_made,$(DIST_TOOLS))
+	$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
+
+$(SDIST): $(PACKAGE_SOURCES) | $(DIST_TOOLS)/bin/auditwheel
+	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
+
+# Each wheel for which the machine has an interpreter of its version.
+$(AARCH64_WHEELS): $(SDIST) $(CROSS_FILES) $(ZIG_VENV)/bin/python | $(DIST_TOOLS)/bin/auditwheel
+	@version=$$(echo '$@' | sed 's/.*-cp3\([0-9]*\)-cp.*/3.\1/'); \
+	headers=$$(echo ' $(AARCH64_HEADERS) ' | sed "s/.* $$version=\([^ ]*\) .*/\1/"); \
+	found=$$(tools/find_python python$$version) || { echo "=== python$$version: not found on PATH or in $(PYENV_VERSIONS), no aarch64 wheel"; exit 1; }; \
+	echo "=== aarch64 wheel for $$found, headers from $$headers"; \
+	PATH="$(CURDIR)/$(DIST_TOOLS)/bin:$$PATH" tools/cross_wheel $$found $(SDIST) dist $$headers
+
+dist-aarch64:
+	@set -e; built=0; \
+	for wheel in $(AARCH64_WHEELS); do \
+	    $(MAKE) --no-print-directory $$wheel || continue; built=$$((built + 1)); \
+	done; \
+	if [ $$built = 0 ]; then echo "=== no aarch64 wheel built"; exit 1; fi
+	$(DIST_TOOLS)/bin/python tools/check_dist.py dist
+
+# Debian's arm64 CPython 3.11 under qemu-user, both unpacked from Debian's
+# packages into build/aarch64: nothing on the machine changes, and no
+# binfmt_misc handler is registered. The interpreter is a script that
+# starts it under qemu with argv[0] set to the script's own path, so that a
+# virtual environment's python (a link to it) finds its pyvenv.cfg, and
+# sys.executable, the console scripts' shebangs and every child that the
+# tests start lead back to the emulator.
+HOST_ARCH := $(shell dpkg --print-architecture)
+AARCH64_PYTHON := $(AARCH64)/bin/python3.11
+AARCH64_VENV := .venv/wheel-test-aarch64-py3.11
+
+aarch64-python:
+	tools/debian_packages $(HOST_ARCH) bookworm $(AARCH64)/qemu qemu-user-static
+	tools/debian_packages arm64 bookworm $(AARCH64)/root python3.11 python3.11-venv
+	mkdir -p $(dir $(AARCH64_PYTHON))
+	printf '#!/bin/sh\nexec %s -L %s -0 "$$0" %s "$$@"\n' \
+	    $(CURDIR)/$(AARCH64)/qemu/usr/bin/qemu-aarch64-static $(CURDIR)/$(AARCH64)/root \
+	    $(CURDIR)/$(AARCH64)/root/usr/bin/python3.11 >$(AARCH64_PYTHON)
+	chmod +x $(AARCH64_PYTHON)
+
+# The whole suite against the cp311 aarch64 wheel, installed by pip with
+# its test extras into a new arm64 virtual environment (binaries only),
+# everything under emulation. HARBORSWEEP_EMULATED skips the tests that
+# user-mode emulation cannot hold.
+test-wheel-aarch64: $(call aarch64_wheel,3.11) aarch64-python
+	rm -rf $(AARCH64_VENV)
+	$(AARCH64_PYTHON) -m venv $(AARCH64_VENV)
+	$(AARCH64_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$<[test]"
+	HARBORSWEEP_EMULATED=qemu-aarch64 $(AARCH64_VENV)/bin/pytest $(ARGS)
