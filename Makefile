@@ -204,8 +204,13 @@ VERSION := $(shell sed -n 's/^version = "\(.*\)"$$/\1/p' pyproject.toml)
 SDIST := dist/harborsweep-$(VERSION).tar.gz
 PACKAGE_SOURCES := pyproject.toml CMakeLists.txt README.md $(wildcard src/*/* src/*/*/*)
 CROSS_FILES := tools/cross_wheel $(wildcard tools/cross/*)
+# $(call aarch64_wheel,3.X): the wheel's file; $(call aarch64_version,FILE):
+# its version back; $(call aarch64_headers,3.X): where its headers come from.
 aarch64_wheel = dist/harborsweep-$(VERSION)-cp$(subst .,,$(1))-cp$(subst .,,$(1))-$(AARCH64_PLATFORM).whl
-AARCH64_WHEELS := $(foreach entry,$(AARCH64_HEADERS),$(call aarch64_wheel,$(firstword $(subst =, ,$(entry)))))
+aarch64_version = 3.$(patsubst cp3%,%,$(word 3,$(subst -, ,$(notdir $(1)))))
+aarch64_headers = $(patsubst $(1)=%,%,$(filter $(1)=%,$(AARCH64_HEADERS)))
+AARCH64_VERSIONS := $(foreach entry,$(AARCH64_HEADERS),$(firstword $(subst =, ,$(entry))))
+AARCH64_WHEELS := $(foreach version,$(AARCH64_VERSIONS),$(call aarch64_wheel,$(version)))
 
 .PHONY: dist-aarch64 test-wheel-aarch64 aarch64-python
 
@@ -221,21 +226,29 @@ $(DIST_TOOLS)/bin/auditwheel:
 $(SDIST): $(PACKAGE_SOURCES) | $(DIST_TOOLS)/bin/auditwheel
 	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
 
-# Each wheel for which the machine has an interpreter of its version.
+# A wheel needs an interpreter of its version on this machine, which runs
+# the build backend.
 $(AARCH64_WHEELS): $(SDIST) $(CROSS_FILES) $(ZIG_VENV)/bin/python | $(DIST_TOOLS)/bin/auditwheel
-	@version=$$(echo '$@' | sed 's/.*-cp3\([0-9]*\)-cp.*/3.\1/'); \
-	headers=$$(echo ' $(AARCH64_HEADERS) ' | sed "s/.* $$version=\([^ ]*\) .*/\1/"); \
-	found=$$(tools/find_python python$$version) || { echo "=== python$$version: not found on PATH or in $(PYENV_VERSIONS), no aarch64 wheel"; exit 1; }; \
-	echo "=== aarch64 wheel for $$found, headers from $$headers"; \
-	PATH="$(CURDIR)/$(DIST_TOOLS)/bin:$$PATH" tools/cross_wheel $$found $(SDIST) dist $$headers
+	@found=$$(tools/find_python python$(call aarch64_version,$@)) || { \
+	    echo "=== python$(call aarch64_version,$@): not found on PATH or in $(PYENV_VERSIONS)"; exit 1; }; \
+	echo "=== aarch64 wheel for $$found, headers from $(call aarch64_headers,$(call aarch64_version,$@))"; \
+	PATH="$(CURDIR)/$(DIST_TOOLS)/bin:$$PATH" \
+	    tools/cross_wheel $$found $(SDIST) dist $(call aarch64_headers,$(call aarch64_version,$@))
 	@test -f $@ || { echo "=== $@ not written: auditwheel gave the wheel another tag (above)"; exit 1; }
 
+# The wheels for the supported interpreters that the machine has; one that
+# fails to build fails the whole.
 dist-aarch64:
-	@set -e; built=0; \
-	for wheel in $(AARCH64_WHEELS); do \
-	    $(MAKE) --no-print-directory $$wheel || continue; built=$$((built + 1)); \
+	@status=0; built=0; \
+	for entry in $(foreach version,$(AARCH64_VERSIONS),$(version):$(call aarch64_wheel,$(version))); do \
+	    version=$${entry%%:*}; \
+	    tools/find_python python$$version >/dev/null || { \
+	        echo "=== python$$version: not found on PATH or in $(PYENV_VERSIONS), no aarch64 wheel"; continue; }; \
+	    $(MAKE) --no-print-directory $${entry#*:} || status=1; \
+	    built=$$((built + 1)); \
 	done; \
-	if [ $$built = 0 ]; then echo "=== no aarch64 wheel built"; exit 1; fi
+	if [ $$built = 0 ]; then echo "=== none of $(AARCH64_VERSIONS) found"; exit 1; fi; \
+	exit $$status
 
 # Debian's arm64 CPython 3.11 under qemu-user, both unpacked from Debian's
 # packages into build/aarch64: nothing on the machine changes, and no
