@@ -257,7 +257,7 @@ dist-aarch64:
 # virtual environment's python (a link to it) finds its pyvenv.cfg, and
 # sys.executable, the console scripts' shebangs and every child that the
 # tests start lead back to the emulator.
-HOST_ARCH := $(shell dpkg --print-architecture)
+HOST_ARCH = $(shell dpkg --print-architecture)
 AARCH64_PYTHON := $(AARCH64)/bin/python3.11
 AARCH64_VENV := .venv/wheel-test-aarch64-py3.11
 
