@@ -8,10 +8,12 @@ from pathlib import Path
 
 import pytest
 
+import harborsweep
+
 ROOT = Path(__file__).resolve().parent.parent
 FIND_PYTHON = ROOT / "tools" / "find_python"
 # What the lookup and the test-all recipe call, besides shell built-ins.
-SYSTEM_TOOLS = ["bash", "basename", "grep", "ls", "sort"]
+SYSTEM_TOOLS = ["bash", "basename", "grep", "ls", "sed", "sort"]
 
 # An interpreter that starts answers the lookup's probe with its X.Y and its
 # own path; a pyenv shim of a version that no shell has activated only says
@@ -116,13 +118,23 @@ def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version
                            "harborsweep supports Python 3.10 to 3.13\n")
 
 
-# The inner make notes the interpreter it was given, and fails for the one
-# named by $FAIL.
+# The inner make notes what it was asked for, and fails where that names
+# $FAIL.
 FAKE_MAKE = """#!/bin/sh
-for arg; do case "$arg" in PYTHON=*) python="${arg#PYTHON=}" ;; esac; done
 echo "$*" >>"$LOG"
-case "$python" in *"$FAIL"*) exit 1 ;; esac
+case "$*" in *"$FAIL"*) exit 1 ;; esac
 """
+
+
+def run_make(machine, target, fail):
+    """`make TARGET` with the fake inner make; its completed process and the
+    inner runs it asked for."""
+    log = machine.root / "runs"
+    done = subprocess.run(
+        [shutil.which("make"), "-f", "Makefile", target, f"MAKE={executable(machine.root / 'make', FAKE_MAKE)}"],
+        cwd=ROOT, env={**machine.env, "LOG": str(log), "FAIL": fail},
+        capture_output=True, text=True, timeout=30)
+    return done, log.read_text().splitlines() if log.exists() else []
 
 
 @pytest.mark.parametrize("releases, fail, status, skipped", [
@@ -134,15 +146,9 @@ def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
         machine, releases, fail, status, skipped):
     for release in releases:
         machine.install(release)
-    fake_make = executable(machine.root / "make", FAKE_MAKE)
-    log = machine.root / "runs"
-    done = subprocess.run(
-        [shutil.which("make"), "-f", "Makefile", "test-all", f"MAKE={fake_make}"],
-        cwd=ROOT, env={**machine.env, "LOG": str(log), "FAIL": fail},
-        capture_output=True, text=True, timeout=30)
+    done, runs = run_make(machine, "test-all", fail)
     assert done.returncode == status, done.stdout + done.stderr
     wanted = [r for r in releases if not r.endswith("t")]
-    runs = log.read_text().splitlines() if wanted else []
     assert runs == [f"--no-print-directory test PYTHON={machine.interpreter(r)}" for r in wanted]
     lines = done.stdout.splitlines()
     assert [line.split()[1].rstrip(":") for line in lines if line.endswith("skipped")] == skipped
@@ -150,3 +156,22 @@ def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
     assert failed == (["=== FAILED with python3.12"] if fail == "3.12" else [])
     if not wanted:
         assert "=== none of python3.10 python3.11 python3.12 python3.13 found" in lines
+
+
+@pytest.mark.parametrize("releases, fail, status", [
+    # A wheel that fails to build fails the whole, after the others are built.
+    (["3.10.13", "3.11.7", "3.12.1", "3.13.0"], "cp312", 2),
+    (["3.11.7", "3.13.1t"], "no such", 0),
+    ([], "no such", 2),
+], ids=["one-fails", "three-skipped", "none-found"])
+def test_make_dist_aarch64_builds_a_wheel_per_interpreter_found_and_fails_if_one_fails(
+        machine, releases, fail, status):
+    for release in releases:
+        machine.install(release)
+    done, runs = run_make(machine, "dist-aarch64", fail)
+    assert done.returncode == status, done.stdout + done.stderr
+    found = [minor_version(r).replace(".", "") for r in releases if not r.endswith("t")]
+    assert runs == [f"--no-print-directory dist/harborsweep-{harborsweep.__version__}-cp{tag}-cp{tag}-"
+                    "manylinux2014_aarch64.manylinux_2_17_aarch64.whl" for tag in found]
+    skipped = [line.split()[1].rstrip(":") for line in done.stdout.splitlines() if line.endswith("no aarch64 wheel")]
+    assert skipped == [f"python3.{minor}" for minor in (10, 11, 12, 13) if f"3{minor}" not in found]
