@@ -42,6 +42,14 @@ def pytest_runtest_setup(item):
         pytest.skip("limits the address space, which user-mode emulation does not enforce")
 
 
+@pytest.fixture
+def time_scale():
+    """How many times the host's bound on elapsed time a test may take: under
+    qemu-user (HARBORSWEEP_EMULATED) the interpreter runs about four times
+    slower than on the host, more when the machine is busy."""
+    return 5 if os.environ.get("HARBORSWEEP_EMULATED") else 1
+
+
 def serving(kind):
     """Yields a starter of stand-ins of `kind`; stops every one it started."""
     started = []
