@@ -268,3 +268,99 @@ test-wheel: dist
 	$(WHEEL_TEST_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$wheel[test]" && \
 	$(WHEEL_TEST_VENV)/bin/python tools/check_installed.py "$$wheel"
 	$(WHEEL_TEST_VENV)/bin/pytest
+
+# 64-bit ARM Linux. The wheels are cross-compiled with zig (pinned by hash
+# in tools/cross/zig-requirements.txt), one per supported interpreter that
+# the machine has, each against its version's headers: Debian's arm64
+# package where Debian has the version, else the interpreter's own include
+# folder, whose pyconfig.h differs from the arm64 one only where nothing
+# outside the interpreter's own sources looks (for 3.11 and 3.13 the
+# extension built against either is the same file, byte for byte).
+ZIG_VENV := .venv/zig
+export ZIG := $(CURDIR)/$(ZIG_VENV)/bin/python -m ziglang
+AARCH64 := build/aarch64
+# What auditwheel names a wheel that needs glibc 2.17 at most.
+AARCH64_PLATFORM := manylinux2014_aarch64.manylinux_2_17_aarch64
+AARCH64_HEADERS := 3.10=interpreter 3.11=bookworm 3.12=interpreter 3.13=trixie
+VERSION := $(shell sed -n 's/^version = "\(.*\)"$$/\1/p' pyproject.toml)
+SDIST := dist/harborsweep-$(VERSION).tar.gz
+PACKAGE_SOURCES := pyproject.toml CMakeLists.txt README.md $(wildcard src/*/* src/*/*/*)
+CROSS_FILES := tools/cross_wheel $(wildcard tools/cross/*)
+# $(call aarch64_wheel,3.X): the wheel's file; $(call aarch64_version,FILE):
+# its version back; $(call aarch64_headers,3.X): where its headers come from.
+aarch64_wheel = dist/harborsweep-$(VERSION)-cp$(subst .,,$(1))-cp$(subst .,,$(1))-$(AARCH64_PLATFORM).whl
+aarch64_version = 3.$(patsubst cp3%,%,$(word 3,$(subst -, ,$(notdir $(1)))))
+aarch64_headers = $(patsubst $(1)=%,%,$(filter $(1)=%,$(AARCH64_HEADERS)))
+AARCH64_VERSIONS := $(foreach entry,$(AARCH64_HEADERS),$(firstword $(subst =, ,$(entry))))
+AARCH64_WHEELS := $(foreach version,$(AARCH64_VERSIONS),$(call aarch64_wheel,$(version)))
+
+.PHONY: dist-aarch64 test-wheel-aarch64 aarch64-python
+
+$(ZIG_VENV)/bin/python: tools/cross/zig-requirements.txt
+	$(call venv_made,$(ZIG_VENV))
+	$(ZIG_VENV)/bin/python -m pip install -q --disable-pip-version-check --require-hashes -r $<
+	touch $@
+
+$(DIST_TOOLS)/bin/auditwheel:
+	$(call venv_made,$(DIST_TOOLS))
+	$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
+
+$(SDIST): $(PACKAGE_SOURCES) | $(DIST_TOOLS)/bin/auditwheel
+	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
+
+# A wheel needs an interpreter of its version on this machine, which runs
+# the build backend.
+$(AARCH64_WHEELS): $(SDIST) $(CROSS_FILES) $(ZIG_VENV)/bin/python | $(DIST_TOOLS)/bin/auditwheel
+	@found=$$(tools/find_python python$(call aarch64_version,$@)) || { \
+	    echo "=== python$(call aarch64_version,$@): not found on PATH or in $(PYENV_VERSIONS)"; exit 1; }; \
+	echo "=== aarch64 wheel for $$found, headers from $(call aarch64_headers,$(call aarch64_version,$@))"; \
+	PATH="$(CURDIR)/$(DIST_TOOLS)/bin:$$PATH" \
+	    tools/cross_wheel $$found $(SDIST) dist $(call aarch64_headers,$(call aarch64_version,$@))
+	@test -f $@ || { echo "=== $@ not written: auditwheel gave the wheel another tag (above)"; exit 1; }
+
+# The wheels for the supported interpreters that the machine has; one that
+# fails to build fails the whole.
+dist-aarch64:
+	@status=0; built=0; \
+	for entry in $(foreach version,$(AARCH64_VERSIONS),$(version):$(call aarch64_wheel,$(version))); do \
+	    version=$${entry%%:*}; \
+	    tools/find_python python$$version >/dev/null || { \
+	        echo "=== python$$version: not found on PATH or in $(PYENV_VERSIONS), no aarch64 wheel"; continue; }; \
+	    $(MAKE) --no-print-directory $${entry#*:} || status=1; \
+	    built=$$((built + 1)); \
+	done; \
+	if [ $$built = 0 ]; then echo "=== none of $(AARCH64_VERSIONS) found"; exit 1; fi; \
+	exit $$status
+
+# Debian's arm64 CPython 3.11 under qemu-user, both unpacked from Debian's
+# packages into build/aarch64: nothing on the machine changes, and no
+# binfmt_misc handler is registered. The interpreter is a script that
+# starts it under qemu with argv[0] set to the script's own path, so that a
+# virtual environment's python (a link to it) finds its pyvenv.cfg, and
+# sys.executable, the console scripts' shebangs and every child that the
+# tests start lead back to the emulator.
+HOST_ARCH = $(shell dpkg --print-architecture)
+AARCH64_PYTHON := $(AARCH64)/bin/python3.11
+AARCH64_VENV := .venv/wheel-test-aarch64-py3.11
+
+aarch64-python:
+	tools/debian_packages $(HOST_ARCH) bookworm $(AARCH64)/qemu qemu-user-static
+	tools/debian_packages arm64 bookworm $(AARCH64)/root python3.11 python3.11-venv
+	mkdir -p $(dir $(AARCH64_PYTHON))
+	printf '#!/bin/sh\nexec %s -L %s -0 "$$0" %s "$$@"\n' \
+	    $(CURDIR)/$(AARCH64)/qemu/usr/bin/qemu-aarch64-static $(CURDIR)/$(AARCH64)/root \
+	    $(CURDIR)/$(AARCH64)/root/usr/bin/python3.11 >$(AARCH64_PYTHON)
+	chmod +x $(AARCH64_PYTHON)
+
+# The whole suite against the cp311 aarch64 wheel, installed by pip with
+# its test extras into a new arm64 virtual environment (binaries only),
+# everything under emulation. HARBORSWEEP_EMULATED skips the tests that
+# user-mode emulation cannot hold and widens the one bound on elapsed time.
+# The property tests try their everyday number of examples, CI or not: what
+# this run adds is the other architecture, not a wider search, and each
+# example costs about four times as much here.
+test-wheel-aarch64: $(call aarch64_wheel,3.11) aarch64-python
+	rm -rf $(AARCH64_VENV)
+	$(AARCH64_PYTHON) -m venv $(AARCH64_VENV)
+	$(AARCH64_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$<[test]"
+	HARBORSWEEP_EMULATED=qemu-aarch64 HYPOTHESIS_PROFILE=default $(AARCH64_VENV)/bin/pytest $(ARGS)

@@ -398,7 +398,7 @@ def test_unusual_strings_as_keys():
     ],
     ids=["long array", "wide step", "long path"],
 )
-def test_a_long_evaluation_answers_ctrl_c(build, path):
+def test_a_long_evaluation_answers_ctrl_c(build, path, time_scale):
     # The evaluation holds the GIL throughout, so no Python thread could send
     # the signal; an outside process plays the user pressing Ctrl-C.
     value = build()
@@ -419,7 +419,9 @@ def test_a_long_evaluation_answers_ctrl_c(build, path):
         sender.wait()
         gc.callbacks.extend(callbacks)
     assert not finished, "the evaluation ended before the interrupt came"
-    assert time.monotonic() - started < 2
+    # Polled every few thousand units of work, the interrupt is answered
+    # within a fraction of a second; the bound leaves room for a busy machine.
+    assert time.monotonic() - started < 2 * time_scale
 
 
 def _looping():
