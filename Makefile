@@ -230,6 +230,7 @@ dist:
 	    built=$$((built + 1)); \
 	done; \
 	if [ $$built = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi
+	$(MAKE) --no-print-directory dist-aarch64
 	$(DIST_TOOLS)/bin/twine check --strict dist/*
 	$(DIST_TOOLS)/bin/python tools/check_dist.py dist
 	ls -l dist
@@ -237,12 +238,13 @@ dist:
 # The release wheel for PYTHON alone, built as `make dist` builds each one
 # (from a source distribution made for it in $(DIST_WORK)/sdist), and
 # checked alike. It goes to dist/, where it replaces an older wheel for the
-# same interpreter and leaves every other file as it was.
+# same interpreter and architecture and leaves every other file as it was.
+# ZIG_TARGET=$(AARCH64_TARGET) makes the 64-bit ARM one.
 wheel:
 	$(dist_tools_ready)
 	rm -rf $(DIST_WORK)/sdist
 	$(DIST_TOOLS)/bin/python -m build --sdist --outdir $(DIST_WORK)/sdist .
-	@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
+	@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
 	$(DIST_TOOLS)/bin/twine check --strict "$$wheel" && \
 	$(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" && \
 	ls -l "$$wheel"
@@ -256,111 +258,92 @@ wheel:
 # this tree's tests/ with the environment's pytest script, which puts
 # neither the working directory nor src/ on sys.path, so the tests import
 # the installed package.
+# $(call wheel_installed,INTERPRETER,VENV,ARCH): a new virtual environment
+# in VENV, made by INTERPRETER, holding the wheel for its version and ARCH
+# that the last build recorded, proved to be that wheel's files.
+define wheel_installed
+rm -rf $(2)
+$(1) -m venv $(2)
+@tag=$$($(2)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
+record=$(DIST_WORK)/$$tag-$(3)/wheel.sha256; \
+if [ ! -f $$record ]; then echo "$@: no $$tag $(3) wheel was built"; exit 1; fi; \
+sha256sum --check --strict --quiet $$record || { echo "$@: the file in dist/ is not the wheel just built"; exit 1; }; \
+wheel=$$(sed 's/^[0-9a-f]*  //' $$record); \
+echo "=== installing $$wheel[test]"; \
+$(2)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$wheel[test]" && \
+$(2)/bin/python tools/check_installed.py "$$wheel"
+endef
+
 test-wheel: dist
-	rm -rf $(WHEEL_TEST_VENV)
-	$(FOUND_PYTHON) -m venv $(WHEEL_TEST_VENV)
-	@tag=$$($(WHEEL_TEST_VENV)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
-	record=$(DIST_WORK)/$$tag-$(ZIG_ARCH)/wheel.sha256; \
-	if [ ! -f $$record ]; then echo "test-wheel: make dist built no $$tag wheel"; exit 1; fi; \
-	sha256sum --check --strict --quiet $$record || { echo "test-wheel: the file in dist/ is not the wheel just built"; exit 1; }; \
-	wheel=$$(sed 's/^[0-9a-f]*  //' $$record); \
-	echo "=== installing $$wheel[test]"; \
-	$(WHEEL_TEST_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$wheel[test]" && \
-	$(WHEEL_TEST_VENV)/bin/python tools/check_installed.py "$$wheel"
+	$(call wheel_installed,$(FOUND_PYTHON),$(WHEEL_TEST_VENV),$(ZIG_ARCH))
 	$(WHEEL_TEST_VENV)/bin/pytest
 
-# 64-bit ARM Linux. The wheels are cross-compiled with zig (pinned by hash
-# in tools/cross/zig-requirements.txt), one per supported interpreter that
-# the machine has, each against its version's headers: Debian's arm64
-# package where Debian has the version, else the interpreter's own include
-# folder, whose pyconfig.h differs from the arm64 one only where nothing
-# outside the interpreter's own sources looks (for 3.11 and 3.13 the
-# extension built against either is the same file, byte for byte).
-ZIG_VENV := .venv/zig
-export ZIG := $(CURDIR)/$(ZIG_VENV)/bin/python -m ziglang
-AARCH64 := build/aarch64
-# What auditwheel names a wheel that needs glibc 2.17 at most.
-AARCH64_PLATFORM := manylinux2014_aarch64.manylinux_2_17_aarch64
-AARCH64_HEADERS := 3.10=interpreter 3.11=bookworm 3.12=interpreter 3.13=trixie
-VERSION := $(shell sed -n 's/^version = "\(.*\)"$$/\1/p' pyproject.toml)
-SDIST := dist/harborsweep-$(VERSION).tar.gz
-PACKAGE_SOURCES := pyproject.toml CMakeLists.txt README.md $(wildcard src/*/* src/*/*/*)
-CROSS_FILES := tools/cross_wheel $(wildcard tools/cross/*)
-# $(call aarch64_wheel,3.X): the wheel's file; $(call aarch64_version,FILE):
-# its version back; $(call aarch64_headers,3.X): where its headers come from.
-aarch64_wheel = dist/harborsweep-$(VERSION)-cp$(subst .,,$(1))-cp$(subst .,,$(1))-$(AARCH64_PLATFORM).whl
-aarch64_version = 3.$(patsubst cp3%,%,$(word 3,$(subst -, ,$(notdir $(1)))))
+# 64-bit ARM Linux: wheels for AARCH64_TARGET, built by tools/build_wheel.py
+# as the host's are, cross-compiled. The build backend runs on the host's
+# interpreter of each version; the module is compiled against that
+# version's arm64 headers, from the source this table names: a Debian suite
+# whose arm64 libpython3.X-dev has them, or the host interpreter's own
+# include folder for the versions Debian lacks, which gives the same module
+# byte for byte (DEVELOPMENT.md tells why). A supported version that the
+# table leaves out gets no aarch64 wheel.
+AARCH64_TARGET := aarch64-linux-gnu.2.17
+AARCH64_HEADERS := python3.10=interpreter python3.11=debian:bookworm python3.12=interpreter python3.13=debian:trixie
+# $(call aarch64_headers,python3.X): that version's source, or nothing.
 aarch64_headers = $(patsubst $(1)=%,%,$(filter $(1)=%,$(AARCH64_HEADERS)))
-AARCH64_VERSIONS := $(foreach entry,$(AARCH64_HEADERS),$(firstword $(subst =, ,$(entry))))
-AARCH64_WHEELS := $(foreach version,$(AARCH64_VERSIONS),$(call aarch64_wheel,$(version)))
+WHEEL_HEADERS = $(if $(filter aarch64,$(ZIG_ARCH)),--headers $(or $(call aarch64_headers,$(PY_TAG:py%=python%)),$(error \
+    PYTHON=$(PYTHON): AARCH64_HEADERS names no arm64 headers for $(PY_TAG:py%=Python %), so it gets no aarch64 wheel)))
 
-.PHONY: dist-aarch64 test-wheel-aarch64 aarch64-python
+.PHONY: dist-aarch64 wheel-aarch64 aarch64-python test-wheel-aarch64
 
-$(ZIG_VENV)/bin/python: tools/cross/zig-requirements.txt
-	$(call venv_made,$(ZIG_VENV))
-	$(ZIG_VENV)/bin/python -m pip install -q --disable-pip-version-check --require-hashes -r $<
-	touch $@
-
-$(DIST_TOOLS)/bin/auditwheel:
-	$(call venv_made,$(DIST_TOOLS))
-	$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
-
-$(SDIST): $(PACKAGE_SOURCES) | $(DIST_TOOLS)/bin/auditwheel
-	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
-
-# A wheel needs an interpreter of its version on this machine, which runs
-# the build backend.
-$(AARCH64_WHEELS): $(SDIST) $(CROSS_FILES) $(ZIG_VENV)/bin/python | $(DIST_TOOLS)/bin/auditwheel
-	@found=$$(tools/find_python python$(call aarch64_version,$@)) || { \
-	    echo "=== python$(call aarch64_version,$@): not found on PATH or in $(PYENV_VERSIONS)"; exit 1; }; \
-	echo "=== aarch64 wheel for $$found, headers from $(call aarch64_headers,$(call aarch64_version,$@))"; \
-	PATH="$(CURDIR)/$(DIST_TOOLS)/bin:$$PATH" \
-	    tools/cross_wheel $$found $(SDIST) dist $(call aarch64_headers,$(call aarch64_version,$@))
-	@test -f $@ || { echo "=== $@ not written: auditwheel gave the wheel another tag (above)"; exit 1; }
-
-# The wheels for the supported interpreters that the machine has; one that
-# fails to build fails the whole.
+# The aarch64 half of `make dist`, from the source distribution in dist/.
 dist-aarch64:
-	@status=0; built=0; \
-	for entry in $(foreach version,$(AARCH64_VERSIONS),$(version):$(call aarch64_wheel,$(version))); do \
-	    version=$${entry%%:*}; \
-	    tools/find_python python$$version >/dev/null || { \
-	        echo "=== python$$version: not found on PATH or in $(PYENV_VERSIONS), no aarch64 wheel"; continue; }; \
-	    $(MAKE) --no-print-directory $${entry#*:} || status=1; \
+	@set -e; built=0; \
+	for entry in $(foreach name,$(SUPPORTED_PYTHONS),$(name)=$(or $(call aarch64_headers,$(name)),none)); do \
+	    name=$${entry%%=*}; headers=$${entry#*=}; \
+	    if [ $$headers = none ]; then echo "=== $$name: no arm64 headers in AARCH64_HEADERS, no aarch64 wheel"; continue; fi; \
+	    found=$$(tools/find_python $$name) || { echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), no aarch64 wheel"; continue; }; \
+	    echo "=== aarch64 wheel for $$found, headers: $$headers"; \
+	    $(BUILD_WHEEL) --target $(AARCH64_TARGET) --headers $$headers --python $$found dist/harborsweep-*.tar.gz dist; \
 	    built=$$((built + 1)); \
 	done; \
-	if [ $$built = 0 ]; then echo "=== none of $(AARCH64_VERSIONS) found"; exit 1; fi; \
-	exit $$status
+	if [ $$built = 0 ]; then echo "=== no aarch64 wheel built"; exit 1; fi
 
-# Debian's arm64 CPython 3.11 under qemu-user, both unpacked from Debian's
-# packages into build/aarch64: nothing on the machine changes, and no
-# binfmt_misc handler is registered. The interpreter is a script that
-# starts it under qemu with argv[0] set to the script's own path, so that a
-# virtual environment's python (a link to it) finds its pyvenv.cfg, and
-# sys.executable, the console scripts' shebangs and every child that the
-# tests start lead back to the emulator.
-HOST_ARCH = $(shell dpkg --print-architecture)
-AARCH64_PYTHON := $(AARCH64)/bin/python3.11
-AARCH64_VENV := .venv/wheel-test-aarch64-py3.11
+# The arm64 interpreter that the aarch64 wheel is tested with: Debian's
+# CPython of AARCH64_TEST_VERSION under qemu-user, both unpacked from
+# Debian's packages into build/aarch64 (tools/debian_packages): nothing on
+# the machine changes, and no binfmt_misc handler is registered. The
+# interpreter is a script that starts it under qemu with argv[0] set to the
+# script's own path, so that a virtual environment's python (a link to it)
+# finds its pyvenv.cfg, and sys.executable, the console scripts' shebangs
+# and every child that the tests start lead back to the emulator.
+AARCH64_TEST_VERSION := 3.11
+AARCH64_TEST_SUITE := bookworm
+AARCH64 := build/aarch64
+AARCH64_PYTHON := $(AARCH64)/bin/python$(AARCH64_TEST_VERSION)
+AARCH64_VENV := .venv/wheel-test-aarch64-py$(AARCH64_TEST_VERSION)
+
+wheel-aarch64:
+	$(MAKE) --no-print-directory wheel ZIG_TARGET=$(AARCH64_TARGET) PYTHON=python$(AARCH64_TEST_VERSION)
 
 aarch64-python:
-	tools/debian_packages $(HOST_ARCH) bookworm $(AARCH64)/qemu qemu-user-static
-	tools/debian_packages arm64 bookworm $(AARCH64)/root python3.11 python3.11-venv
+	tools/debian_packages --no-dependencies $$(dpkg --print-architecture) $(AARCH64_TEST_SUITE) $(AARCH64)/qemu qemu-user-static
+	tools/debian_packages arm64 $(AARCH64_TEST_SUITE) $(AARCH64)/root python$(AARCH64_TEST_VERSION) python$(AARCH64_TEST_VERSION)-venv
 	mkdir -p $(dir $(AARCH64_PYTHON))
 	printf '#!/bin/sh\nexec %s -L %s -0 "$$0" %s "$$@"\n' \
 	    $(CURDIR)/$(AARCH64)/qemu/usr/bin/qemu-aarch64-static $(CURDIR)/$(AARCH64)/root \
-	    $(CURDIR)/$(AARCH64)/root/usr/bin/python3.11 >$(AARCH64_PYTHON)
+	    $(CURDIR)/$(AARCH64)/root/usr/bin/python$(AARCH64_TEST_VERSION) >$(AARCH64_PYTHON)
 	chmod +x $(AARCH64_PYTHON)
 
-# The whole suite against the cp311 aarch64 wheel, installed by pip with
-# its test extras into a new arm64 virtual environment (binaries only),
-# everything under emulation. HARBORSWEEP_EMULATED skips the tests that
-# user-mode emulation cannot hold and widens the one bound on elapsed time.
-# The property tests try their everyday number of examples, CI or not: what
-# this run adds is the other architecture, not a wider search, and each
-# example costs about four times as much here.
-test-wheel-aarch64: $(call aarch64_wheel,3.11) aarch64-python
-	rm -rf $(AARCH64_VENV)
-	$(AARCH64_PYTHON) -m venv $(AARCH64_VENV)
-	$(AARCH64_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$<[test]"
+# The whole suite against the aarch64 wheel for AARCH64_TEST_VERSION, as
+# `make test-wheel` runs it, everything under emulation: the wheel is the
+# one the last build recorded (`make -o wheel-aarch64 test-wheel-aarch64`
+# tests the one `make dist` made), installed by the emulated pip, and
+# tools/check_installed.py runs on the emulated interpreter.
+# HARBORSWEEP_EMULATED skips the tests that user-mode emulation cannot hold
+# and widens the one bound on elapsed time. The property tests try their
+# everyday number of examples, CI or not: what this run adds is the other
+# architecture, not a wider search, and each example costs several times as
+# much here.
+test-wheel-aarch64: wheel-aarch64 aarch64-python
+	$(call wheel_installed,$(AARCH64_PYTHON),$(AARCH64_VENV),aarch64)
 	HARBORSWEEP_EMULATED=qemu-aarch64 HYPOTHESIS_PROFILE=default $(AARCH64_VENV)/bin/pytest $(ARGS)

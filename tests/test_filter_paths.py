@@ -3,6 +3,7 @@
 import copy
 import gc
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -407,6 +408,10 @@ def test_a_long_evaluation_answers_ctrl_c(build, path, time_scale):
     # unraisable error: the evaluation makes the collector run.
     callbacks = gc.callbacks[:]
     gc.callbacks.clear()
+    # A suite started with SIGINT ignored (a non-interactive shell's
+    # background job) would never see the signal: Python installs its own
+    # handler only where the signal was not ignored at start.
+    handler = signal.signal(signal.SIGINT, signal.default_int_handler)
     started = time.monotonic()
     sender = subprocess.Popen(["sh", "-c", f"sleep 0.3; kill -INT {os.getpid()}"])
     finished = False
@@ -417,6 +422,7 @@ def test_a_long_evaluation_answers_ctrl_c(build, path, time_scale):
             sender.wait()  # let the signal land here rather than later
     finally:
         sender.wait()
+        signal.signal(signal.SIGINT, handler)
         gc.callbacks.extend(callbacks)
     assert not finished, "the evaluation ended before the interrupt came"
     # Polled every few thousand units of work, the interrupt is answered

@@ -16,8 +16,6 @@ from pathlib import Path
 
 import pytest
 
-import harborsweep
-
 ROOT = Path(__file__).resolve().parent.parent
 FIND_PYTHON = ROOT / "tools" / "find_python"
 # What the lookup, the recipes and the fake interpreters call, besides shell
@@ -356,6 +354,38 @@ def test_make_test_hands_args_to_pytest_in_a_venv_that_a_failed_creation_does_no
     assert calls[-1] == pytest_call
 
 
+# The aarch64 half of `make dist`: a build per supported interpreter found
+# that AARCH64_HEADERS gives headers for, each with its own version's; the
+# packaging tools' python notes each build and fails the one named by $FAIL.
+FAKE_DIST_TOOLS_PYTHON = """#!/bin/sh
+printf '<%s>' "$@" >>"$LOG"; echo >>"$LOG"
+case "$*" in *"$FAIL"*) exit 1 ;; esac
+"""
+AARCH64_HEADERS = {"3.10": "interpreter", "3.11": "debian:bookworm", "3.12": "interpreter",
+                   "3.13": "debian:trixie"}
+
+
+@pytest.mark.parametrize("releases, fail, status, built", [
+    (["3.10.13", "3.11.7", "3.12.1", "3.13.0", "3.14.0"], "no such", 0, ["3.10", "3.11", "3.12", "3.13"]),
+    # A failed build stops the run, as for the host's wheels.
+    (["3.11.7", "3.12.1", "3.13.0"], "python3.12", 2, ["3.11", "3.12"]),
+    (["3.14.0"], "no such", 2, []),
+], ids=["all-with-headers", "one-fails", "none-with-headers"])
+def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, releases, fail, status, built):
+    for release in releases:
+        machine.install(release)
+    tree = copy_of_the_tree(machine)
+    executable(tree / ".venv" / "dist-tools" / "bin" / "python", FAKE_DIST_TOOLS_PYTHON)
+    done, calls = make(machine, tree, "dist-aarch64", FAIL=fail)
+    assert done.returncode == status, done.stdout + done.stderr
+    assert calls == [f"<tools/build_wheel.py><--target><x86_64-linux-gnu.2.17><--work><build/dist>"
+                     f"<--target><aarch64-linux-gnu.2.17><--headers><{AARCH64_HEADERS[version]}>"
+                     f"<--python><{machine.interpreter(next(r for r in releases if r.startswith(version)))}>"
+                     "<dist/harborsweep-*.tar.gz><dist>" for version in built]
+    if "3.14.0" in releases:
+        assert "=== python3.14: no arm64 headers in AARCH64_HEADERS, no aarch64 wheel" in done.stdout
+
+
 # tools/check_dist.py, the last word on a release, over fake release folders:
 # a good source distribution and two good wheels, then one fault per case.
 # The extension modules are real ELF files, made by the machine's C compiler.
@@ -402,6 +432,7 @@ def extensions(tmp_path_factory):
     for name, (source, dropped, added) in FAULTY_EXTENSIONS.items():
         made[name] = compiled(folder, name.replace("-", "_"), GOOD_EXTENSION + source, dropped, added)
     made["other-machine"] = made["good"][:18] + EM_AARCH64 + made["good"][20:]
+    made["aarch64"] = made["other-machine"]
     return made
 
 
@@ -417,11 +448,13 @@ def fake_sdist(path, extra=(), without=()):
                 sdist.addfile(member, io.BytesIO(text.encode()))
 
 
-def fake_wheel(path, extension, python, extra=(), without=()):
-    """A wheel named `path` holding `extension` as cpython-`python`'s module."""
+def fake_wheel(path, extension, python, extra=(), without=(), arch=None):
+    """A wheel named `path` holding `extension` as cpython-`python`'s module
+    for `arch`, by default the architecture that the name ends with."""
     info = "harborsweep-" + path.name.split("-")[1] + ".dist-info/"
+    arch = arch or path.stem.rpartition("_")[2]
     files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
-    files[f"harborsweep/harborsweep.cpython-{python}-x86_64-linux-gnu.so"] = extension
+    files[f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"] = extension
     files.update({info + name: b"" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")})
     files.update({name: b"" for name in extra})
     with zipfile.ZipFile(path, "w") as wheel:
@@ -436,6 +469,7 @@ def wheel_name(python, version="0.1.0", platform="manylinux2014_x86_64.manylinux
 
 SDIST = "harborsweep-0.1.0.tar.gz"
 WHEEL_311, WHEEL_312 = wheel_name("311"), wheel_name("312")
+ARM_312 = wheel_name("312", platform="manylinux2014_aarch64.manylinux_2_17_aarch64")
 # What g++'s libstdc++ symbols made of the name before.
 OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
 
@@ -456,12 +490,18 @@ OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
     ({WHEEL_312: ("other-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
     ({WHEEL_312: ("not-stripped", {})}, WHEEL_312, "not stripped, has .symtab"),
     ({WHEEL_312: ("other-machine", {})}, WHEEL_312, "built for EM_AARCH64, not EM_X86_64"),
+    ({ARM_312: ("aarch64", {})}, None, None),
+    # A cross build that fell back to the host's compiler, or to the host's
+    # extension suffix.
+    ({ARM_312: ("good", {})}, ARM_312, "built for EM_X86_64, not EM_AARCH64"),
+    ({ARM_312: ("aarch64", {"arch": "x86_64"})}, ARM_312, "cpython-312-x86_64-linux-gnu.so: unexpected"),
     ({"harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "2 source distributions and 2 wheels"),
     ({wheel_name("313", version="0.0.9"): ("good", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "wheel-without-extension",
         "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "newer-glibc", "cxx-runtime",
-        "other-export", "not-stripped", "other-machine", "two-sdists", "two-versions", "foreign-file"])
+        "other-export", "not-stripped", "other-machine", "aarch64", "aarch64-host-compiler",
+        "aarch64-host-suffix", "two-sdists", "two-versions", "foreign-file"])
 def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, bad, line, fault):
     good = {SDIST: ("sdist", {}), WHEEL_311: ("good", {}), WHEEL_312: ("good", {})}
     for name, (kind, options) in {**good, **bad}.items():
