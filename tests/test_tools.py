@@ -452,7 +452,7 @@ def fake_wheel(path, extension, python, extra=(), without=(), arch=None):
     """A wheel named `path` holding `extension` as cpython-`python`'s module
     for `arch`, by default the architecture that the name ends with."""
     info = "harborsweep-" + path.name.split("-")[1] + ".dist-info/"
-    arch = arch or path.stem.rpartition("_")[2]
+    arch = arch or path.stem.rpartition("_2_17_")[2]
     files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
     files[f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"] = extension
     files.update({info + name: b"" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")})
