@@ -190,9 +190,14 @@ def build(args: argparse.Namespace) -> Path:
                              *isolation, "-w", str(work / "wheel"), *backend_settings(args, headers), str(source)],
                log, env=env)
     (built,) = (work / "wheel").glob("*.whl")
-    run_logged("auditwheel repair", [sys.executable, "-m", "auditwheel", "repair", "--plat", plat,
-                "-w", str(work / "repaired"), str(built)], log, env=env)
+    # auditwheel offers only the machine's own architecture's tags by name;
+    # for another one it is left to choose, and its choice checked below.
+    run_logged("auditwheel repair", [sys.executable, "-m", "auditwheel", "repair", "--plat",
+                "auto" if cross else plat, "-w", str(work / "repaired"), str(built)], log, env=env)
     (repaired,) = (work / "repaired").glob("*.whl")
+    if not repaired.name.endswith(f".{plat}.whl"):
+        sys.exit(f"build_wheel: auditwheel tagged the wheel {repaired.name}, not {plat}: "
+                 f"the module needs a newer glibc (the whole log: {log})")
     outdir = Path(args.outdir)
     outdir.mkdir(parents=True, exist_ok=True)
     for older in outdir.glob(f"*-{tag}-{tag}-*_{arch}.whl"):
