@@ -124,6 +124,8 @@ def debian_headers(suite: str, arch: str, version: str, into: Path, log: Path) -
     include folder: Debian keeps the architecture's pyconfig.h apart, under
     include/<triplet>/, and the build takes one folder."""
     package = f"libpython{version}-dev"
+    if arch not in DEBIAN_ARCHITECTURES:
+        sys.exit(f"build_wheel: no Debian architecture known for {arch}")
     unpacked = ROOT / "build" / "headers" / f"{package}-{suite}-{DEBIAN_ARCHITECTURES[arch]}"
     run_logged(f"unpacking {suite}'s {package}",
                [str(ROOT / "tools" / "debian_packages"), "--no-dependencies", DEBIAN_ARCHITECTURES[arch],
