@@ -249,15 +249,6 @@ wheel:
 	$(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" && \
 	ls -l "$$wheel"
 
-# The whole suite against the wheel for PYTHON that `make dist` has just
-# built, installed with its test extras into a new virtual environment,
-# binaries only: no compiler is involved. The wheel taken is the one whose
-# hash the build recorded, and the installed package must be that wheel's
-# files byte for byte (tools/check_installed.py), so a file left in dist/ or
-# in the environment by an earlier build fails the run. The suite runs from
-# this tree's tests/ with the environment's pytest script, which puts
-# neither the working directory nor src/ on sys.path, so the tests import
-# the installed package.
 # $(call wheel_installed,INTERPRETER,VENV,ARCH): a new virtual environment
 # in VENV, made by INTERPRETER, holding the wheel for its version and ARCH
 # that the last build recorded, proved to be that wheel's files.
@@ -274,6 +265,15 @@ $(2)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all
 $(2)/bin/python tools/check_installed.py "$$wheel"
 endef
 
+# The whole suite against the wheel for PYTHON that `make dist` has just
+# built, installed with its test extras into a new virtual environment,
+# binaries only: no compiler is involved. The wheel taken is the one whose
+# hash the build recorded, and the installed package must be that wheel's
+# files byte for byte (tools/check_installed.py), so a file left in dist/ or
+# in the environment by an earlier build fails the run. The suite runs from
+# this tree's tests/ with the environment's pytest script, which puts
+# neither the working directory nor src/ on sys.path, so the tests import
+# the installed package.
 test-wheel: dist
 	$(call wheel_installed,$(FOUND_PYTHON),$(WHEEL_TEST_VENV),$(ZIG_ARCH))
 	$(WHEEL_TEST_VENV)/bin/pytest
