@@ -73,13 +73,14 @@ install:
 test: install
 	$(BIN)/python -m pytest $(ARGS)
 
-# $(call each_supported_python,GOAL,ROOT-GOAL): `make GOAL` with every
-# supported interpreter that the machine has, and `make ROOT-GOAL` with each
-# of DEBIAN_ROOT_PYTHONS that it has not; says which ones it skipped, goes on
-# past a failure, and fails if any run failed or none ran.
+# $(call each_supported_python,GOAL,ROOT-GOAL[,NAMES]): `make GOAL` with
+# every supported interpreter (or each of NAMES) that the machine has, and
+# `make ROOT-GOAL` with each of DEBIAN_ROOT_PYTHONS that it has not; says
+# which ones it skipped, goes on past a failure, and fails if any run failed
+# or none ran.
 define each_supported_python
 @status=0; ran=0; \
-for name in $(SUPPORTED_PYTHONS); do \
+for name in $(or $(3),$(SUPPORTED_PYTHONS)); do \
     if found=$$(tools/find_python $$name); then \
         set -- $(1) PYTHON=$$found; \
     elif case " $(DEBIAN_ROOT_PYTHONS) " in *" $$name "*) true ;; *) false ;; esac; then \
@@ -91,7 +92,7 @@ for name in $(SUPPORTED_PYTHONS); do \
     ran=$$((ran + 1)); \
     $(MAKE) --no-print-directory "$$@" || { echo "=== FAILED with $$name"; status=1; }; \
 done; \
-if [ $$ran = 0 ]; then echo "=== none of $(SUPPORTED_PYTHONS) found"; exit 1; fi; \
+if [ $$ran = 0 ]; then echo "=== none of $(or $(3),$(SUPPORTED_PYTHONS)) found"; exit 1; fi; \
 exit $$status
 endef
 
@@ -253,6 +254,7 @@ dist:
 	rm -rf dist $(DIST_WORK)
 	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
 	$(call each_supported_python,release-wheel,release-wheel)
+	$(MAKE) --no-print-directory dist-aarch64
 	$(DIST_TOOLS)/bin/twine check --strict dist/*
 	$(DIST_TOOLS)/bin/python tools/check_dist.py dist
 	ls -l dist
@@ -263,13 +265,14 @@ release-wheel:
 
 define release_wheel_here
 $(dist_tools_ready)
-$(BUILD_WHEEL) --python $(FOUND_PYTHON) dist/harborsweep-*.tar.gz dist
+$(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) dist/harborsweep-*.tar.gz dist
 endef
 
 # The release wheel for PYTHON alone, built as `make dist` builds each one
 # (from a source distribution made for it in $(DIST_WORK)/sdist), and
 # checked alike. It goes to dist/, where it replaces an older wheel for the
-# same interpreter and leaves every other file as it was.
+# same interpreter and architecture and leaves every other file as it was.
+# ZIG_TARGET=$(AARCH64_TARGET) makes the 64-bit ARM one.
 wheel:
 	$(if $(ROOT_PYTHON),$(call instead_in_root,$@),$(wheel_here))
 
@@ -277,10 +280,26 @@ define wheel_here
 $(dist_tools_ready)
 rm -rf $(DIST_WORK)/sdist
 $(DIST_TOOLS)/bin/python -m build --sdist --outdir $(DIST_WORK)/sdist .
-@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
+@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
 $(DIST_TOOLS)/bin/twine check --strict "$$wheel" && \
 $(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" && \
 ls -l "$$wheel"
+endef
+
+# $(call wheel_installed,INTERPRETER,VENV,ARCH): a new virtual environment
+# in VENV, made by INTERPRETER, holding the wheel for its version and ARCH
+# that the last build recorded, proved to be that wheel's files.
+define wheel_installed
+rm -rf $(2)
+$(1) -m venv $(2)
+@tag=$$($(2)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
+record=$(DIST_WORK)/$$tag-$(3)/wheel.sha256; \
+if [ ! -f $$record ]; then echo "$@: no $$tag $(3) wheel was built (make dist builds them all)"; exit 1; fi; \
+sha256sum --check --strict --quiet $$record || { echo "$@: the file in dist/ is not the wheel just built"; exit 1; }; \
+wheel=$$(sed 's/^[0-9a-f]*  //' $$record); \
+echo "=== installing $$wheel[test]"; \
+$(2)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$wheel[test]" && \
+$(2)/bin/python tools/check_installed.py "$$wheel"
 endef
 
 # The whole suite against the wheel for PYTHON just built (by `make wheel`,
@@ -297,15 +316,69 @@ test-wheel: wheel
 	$(if $(ROOT_PYTHON),$(call instead_in_root,-o wheel $@),$(test_wheel_here))
 
 define test_wheel_here
-rm -rf $(WHEEL_TEST_VENV)
-$(FOUND_PYTHON) -m venv $(WHEEL_TEST_VENV)
-@tag=$$($(WHEEL_TEST_VENV)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
-record=$(DIST_WORK)/$$tag-$(ZIG_ARCH)/wheel.sha256; \
-if [ ! -f $$record ]; then echo "test-wheel: no $$tag $(ZIG_ARCH) wheel was built (make wheel, make dist)"; exit 1; fi; \
-sha256sum --check --strict --quiet $$record || { echo "test-wheel: the file in dist/ is not the wheel just built"; exit 1; }; \
-wheel=$$(sed 's/^[0-9a-f]*  //' $$record); \
-echo "=== installing $$wheel[test]"; \
-$(WHEEL_TEST_VENV)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$wheel[test]" && \
-$(WHEEL_TEST_VENV)/bin/python tools/check_installed.py "$$wheel"
+$(call wheel_installed,$(FOUND_PYTHON),$(WHEEL_TEST_VENV),$(ZIG_ARCH))
 $(WHEEL_TEST_VENV)/bin/pytest $(ARGS)
 endef
+
+# 64-bit ARM Linux: wheels for AARCH64_TARGET, built by tools/build_wheel.py
+# as the host's are, cross-compiled. The build backend runs on the host's
+# interpreter of each version; the module is compiled against that
+# version's arm64 headers, from the source this table names: a Debian suite
+# whose arm64 libpython3.X-dev has them, or the host interpreter's own
+# include folder for the versions Debian lacks, which gives the same module
+# byte for byte (DEVELOPMENT.md tells why). A supported version that the
+# table leaves out gets no aarch64 wheel.
+AARCH64_TARGET := aarch64-linux-gnu.2.17
+AARCH64_HEADERS := python3.10=interpreter python3.11=debian:bookworm python3.12=interpreter python3.13=debian:trixie
+# $(call aarch64_headers,python3.X): that version's source, or nothing.
+aarch64_headers = $(patsubst $(1)=%,%,$(filter $(1)=%,$(AARCH64_HEADERS)))
+AARCH64_PYTHONS = $(strip $(foreach name,$(SUPPORTED_PYTHONS),$(if $(call aarch64_headers,$(name)),$(name))))
+WHEEL_HEADERS = $(if $(filter aarch64,$(ZIG_ARCH)),--headers $(or $(call aarch64_headers,$(PY_TAG:py%=python%)),$(error \
+    PYTHON=$(PYTHON): AARCH64_HEADERS names no arm64 headers for $(PY_TAG:py%=Python %), so it gets no aarch64 wheel)))
+
+.PHONY: dist-aarch64 wheel-aarch64 aarch64-python test-wheel-aarch64
+
+# The aarch64 half of `make dist`, from the source distribution in dist/.
+dist-aarch64:
+	@echo "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: $(or $(filter-out $(AARCH64_PYTHONS),$(SUPPORTED_PYTHONS)),none)"
+	$(call each_supported_python,release-wheel ZIG_TARGET=$(AARCH64_TARGET),release-wheel ZIG_TARGET=$(AARCH64_TARGET),$(AARCH64_PYTHONS))
+
+# The arm64 interpreter that the aarch64 wheel is tested with: Debian's
+# CPython of AARCH64_TEST_VERSION under qemu-user, both unpacked from
+# Debian's packages into build/aarch64 (tools/debian_packages): nothing on
+# the machine changes, and no binfmt_misc handler is registered. The
+# interpreter is a script that starts it under qemu with argv[0] set to the
+# script's own path, so that a virtual environment's python (a link to it)
+# finds its pyvenv.cfg, and sys.executable, the console scripts' shebangs
+# and every child that the tests start lead back to the emulator.
+AARCH64_TEST_VERSION := 3.11
+AARCH64_TEST_SUITE := bookworm
+AARCH64 := build/aarch64
+AARCH64_PYTHON := $(AARCH64)/bin/python$(AARCH64_TEST_VERSION)
+AARCH64_VENV := .venv/wheel-test-aarch64-py$(AARCH64_TEST_VERSION)
+
+wheel-aarch64:
+	$(MAKE) --no-print-directory wheel ZIG_TARGET=$(AARCH64_TARGET) PYTHON=python$(AARCH64_TEST_VERSION)
+
+aarch64-python:
+	tools/debian_packages --no-dependencies $$(dpkg --print-architecture) $(AARCH64_TEST_SUITE) $(AARCH64)/qemu qemu-user-static
+	tools/debian_packages arm64 $(AARCH64_TEST_SUITE) $(AARCH64)/root python$(AARCH64_TEST_VERSION) python$(AARCH64_TEST_VERSION)-venv
+	mkdir -p $(dir $(AARCH64_PYTHON))
+	printf '#!/bin/sh\nexec %s -L %s -0 "$$0" %s "$$@"\n' \
+	    $(CURDIR)/$(AARCH64)/qemu/usr/bin/qemu-aarch64-static $(CURDIR)/$(AARCH64)/root \
+	    $(CURDIR)/$(AARCH64)/root/usr/bin/python$(AARCH64_TEST_VERSION) >$(AARCH64_PYTHON)
+	chmod +x $(AARCH64_PYTHON)
+
+# The whole suite against the aarch64 wheel for AARCH64_TEST_VERSION, as
+# `make test-wheel` runs it, everything under emulation: the wheel is the
+# one the last build recorded (`make -o wheel-aarch64 test-wheel-aarch64`
+# tests the one `make dist` made), installed by the emulated pip, and
+# tools/check_installed.py runs on the emulated interpreter.
+# HARBORSWEEP_EMULATED skips the tests that user-mode emulation cannot hold
+# and widens the one bound on elapsed time. The property tests try their
+# everyday number of examples, CI or not: what this run adds is the other
+# architecture, not a wider search, and each example costs several times as
+# much here.
+test-wheel-aarch64: wheel-aarch64 aarch64-python
+	$(call wheel_installed,$(AARCH64_PYTHON),$(AARCH64_VENV),aarch64)
+	HARBORSWEEP_EMULATED=qemu-aarch64 HYPOTHESIS_PROFILE=default $(AARCH64_VENV)/bin/pytest $(ARGS)

@@ -1,5 +1,6 @@
 # Shared fixtures: the stand-in controller from tools/ for tests that need one;
-# the tests that measure memory or limit it are skipped under the sanitizers;
+# the tests that measure memory or limit it are skipped under the sanitizers,
+# and those that limit it under emulation (HARBORSWEEP_EMULATED);
 # the property tests' profiles.
 import os
 import sys
@@ -35,6 +36,18 @@ def pytest_runtest_setup(item):
     # ASan reserves terabytes of address space for its shadow memory.
     if os.environ.get("HARBORSWEEP_SANITIZE") and item.get_closest_marker("limits_address_space"):
         pytest.skip("limits the address space, which ASan's shadow memory does not fit in")
+    # qemu-user keeps RLIMIT_AS for its own process and never applies it to
+    # the program it emulates, whose allocations then never fail.
+    if os.environ.get("HARBORSWEEP_EMULATED") and item.get_closest_marker("limits_address_space"):
+        pytest.skip("limits the address space, which user-mode emulation does not enforce")
+
+
+@pytest.fixture
+def time_scale():
+    """How many times the host's bound on elapsed time a test may take: under
+    qemu-user (HARBORSWEEP_EMULATED) the interpreter runs about four times
+    slower than on the host, more when the machine is busy."""
+    return 5 if os.environ.get("HARBORSWEEP_EMULATED") else 1
 
 
 def serving(kind):

@@ -176,6 +176,10 @@ def test_finished_checks_survive_a_run_ended_from_outside(controller, tmp_path, 
             while b"action=hang" not in b"".join(stand_in.bodies) and time.monotonic() < deadline:
                 time.sleep(0.05)
             child.send_signal(signal_number)
+            # A signal can take effect a moment after it is sent (under
+            # qemu-user the emulator first takes it, then ends itself with
+            # it): the kill below is only for a run that never ends.
+            child.wait(timeout=30)
         finally:
             child.kill()
             child.wait()

@@ -4,6 +4,7 @@ import configparser
 import getpass
 import importlib.metadata
 import os
+import platform
 import pprint
 import subprocess
 import sys
@@ -15,6 +16,7 @@ import requests
 
 import harborsweep
 import harborsweep.harborsweep as hs
+from launcher import CONSOLE_SCRIPT
 
 BOUND = ["argparse", "configparser", "getpass", "os", "pprint", "sys", "requests"]
 OPERATIONS = ["get_quorvane_cid", "filter_results", "quorvane_api", "get_default_config_dir", "main"]
@@ -75,6 +77,39 @@ def test_the_package_tested_is_the_installed_distribution():
     assert Path(harborsweep.__file__).resolve() in files
     assert Path(hs.__file__).resolve() in files
     assert harborsweep.__version__ == installed.version
+
+
+# Started in a child through PYTHONPATH, it notes at exit which machine the
+# child ran on, its environment and the module file it imported.
+CHILD_REPORT = """
+import atexit, os, platform, sys
+
+def report():
+    module = sys.modules.get("harborsweep.harborsweep")
+    with open(os.environ["CHILD_REPORT"], "w") as out:
+        out.write(repr((platform.machine(), sys.prefix, module and module.__file__)))
+
+atexit.register(report)
+"""
+
+
+@pytest.mark.parametrize("command", [
+    [sys.executable, "-c", "import harborsweep.harborsweep"],
+    [CONSOLE_SCRIPT, "--help"],
+    ["sh", "-c", 'exec "$0" -m harborsweep --help', sys.executable],
+], ids=["interpreter", "console script", "through a shell"])
+def test_children_run_on_the_suites_interpreter_and_package(tmp_path, command):
+    # A child that escapes to another interpreter (the host's own, beside an
+    # emulated suite, or another environment's through a script's shebang)
+    # would test another build of the package, or none.
+    (tmp_path / "sitecustomize.py").write_text(CHILD_REPORT)
+    env = {**os.environ, "PYTHONPATH": str(tmp_path), "CHILD_REPORT": str(tmp_path / "report")}
+    done = subprocess.run(command, capture_output=True, env=env, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert (tmp_path / "report").read_text() == repr((platform.machine(), sys.prefix, hs.__file__))
+    emulated = os.environ.get("HARBORSWEEP_EMULATED")
+    if emulated:
+        assert platform.machine() == emulated.removeprefix("qemu-")
 
 
 def test_import_touches_no_file_network_or_process_of_its_own():

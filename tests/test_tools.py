@@ -137,12 +137,11 @@ def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version
                            "harborsweep supports Python 3.10 to 3.15\n")
 
 
-# The inner make notes the interpreter it was given, and fails for the one
-# named by $FAIL.
+# The inner make notes what it was asked for, and fails where that names
+# $FAIL.
 FAKE_MAKE = """#!/bin/sh
-for arg; do case "$arg" in PYTHON=*) python="${arg#PYTHON=}" ;; esac; done
 echo "$*" >>"$LOG"
-case "$python" in *"$FAIL"*) exit 1 ;; esac
+case "$*" in *"$FAIL"*) exit 1 ;; esac
 """
 
 
@@ -355,6 +354,39 @@ def test_make_test_hands_args_to_pytest_in_a_venv_that_a_failed_creation_does_no
     assert calls[-1] == pytest_call
 
 
+# The aarch64 half of `make dist`: a build per supported interpreter found
+# that AARCH64_HEADERS gives headers for, each with its own version's; the
+# packaging tools' python notes each build and fails the one named by $FAIL.
+FAKE_DIST_TOOLS_PYTHON = """#!/bin/sh
+printf '<%s>' "$@" >>"$LOG"; echo >>"$LOG"
+case "$*" in *"$FAIL"*) exit 1 ;; esac
+"""
+AARCH64_HEADERS = {"3.10": "interpreter", "3.11": "debian:bookworm", "3.12": "interpreter",
+                   "3.13": "debian:trixie"}
+
+
+@pytest.mark.parametrize("versions, fail, status, built, said", [
+    (["3.10", "3.11", "3.12", "3.13", "3.14"], "no such", 0, ["3.10", "3.11", "3.12", "3.13"],
+     "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: python3.14 python3.15"),
+    # A failed build fails the run, as for the host's wheels, after the others.
+    (["3.11", "3.12", "3.13"], "python3.12", 2, ["3.11", "3.12", "3.13"], "=== FAILED with python3.12"),
+    (["3.14"], "no such", 2, [], "=== none of python3.10 python3.11 python3.12 python3.13 found"),
+], ids=["all-with-headers", "one-fails", "none-with-headers"])
+def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, versions, fail, status, built,
+                                                                          said):
+    for version in versions:
+        executable(machine.bin / f"python{version}", FAKE_PYTHON.replace("VERSION", version))
+    tree = copy_of_the_tree(machine)
+    executable(tree / ".venv" / "dist-tools" / "bin" / "python", FAKE_DIST_TOOLS_PYTHON)
+    done, calls = make(machine, tree, "dist-aarch64", FAIL=fail)
+    assert done.returncode == status, done.stdout + done.stderr
+    assert said in done.stdout.splitlines()
+    assert [call for call in calls if "<tools/build_wheel.py>" in call] == [
+        f"<tools/build_wheel.py><--target><aarch64-linux-gnu.2.17><--work><build/dist>"
+        f"<--python><{machine.bin / f'python{version}'}><--headers><{AARCH64_HEADERS[version]}>"
+        "<dist/harborsweep-*.tar.gz><dist>" for version in built]
+
+
 # tools/debian_root for the release goals: notes each call; `run` runs the
 # command in the same tree with the root's bin folder first on PATH, less the
 # caller's make settings, as the real root does, or only notes it when the
@@ -389,7 +421,11 @@ def root_call(call):
     ("dist", {"python3": "3.11", "python3.11": "3.11"}, {"python3.14": "3.14"},
      ["ensure", "run release-wheel", "ensure", "run release-wheel"],
      [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15"),
-], ids=["host-has-it", "root-has-it", "root-lacks-it-too", "test-wheel-builds-once", "dist-both-and-a-failure"])
+    # Never against the machine's own headers: an arm64 module of 3.14 needs 3.14's arm64 ones.
+    ("release-wheel ZIG_TARGET=aarch64-linux-gnu.2.17", {"python3.14": "3.14"}, {}, [], [],
+     "PYTHON=python3.14: AARCH64_HEADERS names no arm64 headers for Python 3.14, so it gets no aarch64 wheel."),
+], ids=["host-has-it", "root-has-it", "root-lacks-it-too", "test-wheel-builds-once", "dist-both-and-a-failure",
+        "aarch64-without-headers"])
 def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, host, inside, runs, built, said):
     root_bin = machine.root / "root-bin"
     for name, version in host.items():
@@ -402,7 +438,7 @@ def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, 
     tree = copy_of_the_tree(machine)
     executable(tree / "tools" / "debian_root", FAKE_DEBIAN_ROOT.format(env=shutil.which("env")))
     root_log = machine.root / "root-calls"
-    done, calls = make(machine, tree, goal, *([] if goal == "dist" else ["PYTHON=python3.14"]),
+    done, calls = make(machine, tree, *goal.split(), *([] if goal == "dist" else ["PYTHON=python3.14"]),
                        ROOT_BIN=str(root_bin), ROOT_LOG=str(root_log))
     output = done.stdout + done.stderr
     assert done.returncode == (0 if said is None else 2), output
@@ -469,6 +505,7 @@ def extensions(tmp_path_factory):
     for name, (source, dropped, added) in FAULTY_EXTENSIONS.items():
         made[name] = compiled(folder, name.replace("-", "_"), GOOD_EXTENSION + source, dropped, added)
     made["other-machine"] = made["good"][:18] + EM_AARCH64 + made["good"][20:]
+    made["aarch64"] = made["other-machine"]
     return made
 
 
@@ -484,11 +521,13 @@ def fake_sdist(path, extra=(), without=()):
                 sdist.addfile(member, io.BytesIO(text.encode()))
 
 
-def fake_wheel(path, extension, python, extra=(), without=()):
-    """A wheel named `path` holding `extension` as cpython-`python`'s module."""
+def fake_wheel(path, extension, python, extra=(), without=(), arch=None):
+    """A wheel named `path` holding `extension` as cpython-`python`'s module
+    for `arch`, by default the architecture that the name ends with."""
     info = "harborsweep-" + path.name.split("-")[1] + ".dist-info/"
+    arch = arch or path.stem.rpartition("_2_17_")[2]
     files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
-    files[f"harborsweep/harborsweep.cpython-{python}-x86_64-linux-gnu.so"] = extension
+    files[f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"] = extension
     files.update({info + name: b"" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")})
     files.update({name: b"" for name in extra})
     with zipfile.ZipFile(path, "w") as wheel:
@@ -503,6 +542,7 @@ def wheel_name(python, version="0.1.0", platform="manylinux2014_x86_64.manylinux
 
 SDIST = "harborsweep-0.1.0.tar.gz"
 WHEEL_311, WHEEL_312 = wheel_name("311"), wheel_name("312")
+ARM_312 = wheel_name("312", platform="manylinux2014_aarch64.manylinux_2_17_aarch64")
 # What g++'s libstdc++ symbols made of the name before.
 OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
 
@@ -523,12 +563,18 @@ OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
     ({WHEEL_312: ("other-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
     ({WHEEL_312: ("not-stripped", {})}, WHEEL_312, "not stripped, has .symtab"),
     ({WHEEL_312: ("other-machine", {})}, WHEEL_312, "built for EM_AARCH64, not EM_X86_64"),
+    ({ARM_312: ("aarch64", {})}, None, None),
+    # A cross build that fell back to the host's compiler, or to the host's
+    # extension suffix.
+    ({ARM_312: ("good", {})}, ARM_312, "built for EM_X86_64, not EM_AARCH64"),
+    ({ARM_312: ("aarch64", {"arch": "x86_64"})}, ARM_312, "cpython-312-x86_64-linux-gnu.so: unexpected"),
     ({"harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "2 source distributions and 2 wheels"),
     ({wheel_name("313", version="0.0.9"): ("good", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "wheel-without-extension",
         "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "newer-glibc", "cxx-runtime",
-        "other-export", "not-stripped", "other-machine", "two-sdists", "two-versions", "foreign-file"])
+        "other-export", "not-stripped", "other-machine", "aarch64", "aarch64-host-compiler",
+        "aarch64-host-suffix", "two-sdists", "two-versions", "foreign-file"])
 def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, bad, line, fault):
     good = {SDIST: ("sdist", {}), WHEEL_311: ("good", {}), WHEEL_312: ("good", {})}
     for name, (kind, options) in {**good, **bad}.items():

