@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::array<bool, 128> make_plain_ascii() {
     std::array<bool, 128> plain{};
-    for (unsigned ch = 0x20; ch < 0x7f; ++ch)
-        plain[ch] = ch != '\\';
+    for (unsigned ch = 0; ch < 128; ++ch)
+        plain[ch] = ascii_char_cost(ch) == 1;
     return plain;
 }
 
