@@ -57,8 +57,8 @@ def extension_file(build, scratch):
 
 def load(path):
     loader = importlib.machinery.ExtensionFileLoader(MODULE, str(path))
-    spec = importlib.util.spec_from_file_location(MODULE, str(path), loader=loader)
-    module = importlib.util.module_from_spec(spec)
+    location = importlib.util.spec_from_file_location(MODULE, str(path), loader=loader)
+    module = importlib.util.module_from_spec(location)
     loader.exec_module(module)
     return module
 

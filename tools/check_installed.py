@@ -22,10 +22,10 @@ PACKAGE = "harborsweep"
 
 
 def installed_site() -> Path:
-    spec = importlib.util.find_spec(PACKAGE)
-    if spec is None or not spec.submodule_search_locations:
+    found = importlib.util.find_spec(PACKAGE)
+    if found is None or not found.submodule_search_locations:
         sys.exit(f"check_installed: no {PACKAGE} package installed for {sys.executable}")
-    return Path(list(spec.submodule_search_locations)[0]).parent
+    return Path(list(found.submodule_search_locations)[0]).parent
 
 
 def differences(wheel: Path, site: Path) -> list[str]:
