@@ -46,11 +46,10 @@ DEBIAN_ROOT_PACKAGES = make g++ $(foreach python,$(DEBIAN_ROOT_PYTHONS),$(python
 # those names.
 ROOT_PYTHON = $(eval ROOT_PYTHON := $$(if $$(filter $$(PYTHON),$$(DEBIAN_ROOT_PYTHONS)),$$(if $$(shell tools/find_python '$$(PYTHON)'),,$$(PYTHON))))$(ROOT_PYTHON)
 
-# $(call venv_made,DIR): a virtual environment in DIR, made once; a failed
-# creation leaves no half-made DIR.
-define venv_made
-test -x $(1)/bin/python || $(FOUND_PYTHON) -m venv $(1) || { rm -rf $(1); exit 1; }
-endef
+# $(call venv_made,DIR): a virtual environment of PYTHON in DIR, made once;
+# one without an interpreter is made afresh, and a failed creation leaves no
+# half-made DIR (tools/venvs.py).
+venv_made = $(FOUND_PYTHON) tools/venvs.py made $(FOUND_PYTHON) $(1)
 
 # $(call venv_ready,DIR): a virtual environment in DIR holding what building
 # the package needs, so that pip can build without isolation and CMake keeps
@@ -77,24 +76,9 @@ test: install
 # every supported interpreter (or each of NAMES) that the machine has, and
 # `make ROOT-GOAL` with each of DEBIAN_ROOT_PYTHONS that it has not; says
 # which ones it skipped, goes on past a failure, and fails if any run failed
-# or none ran.
-define each_supported_python
-@status=0; ran=0; \
-for name in $(or $(3),$(SUPPORTED_PYTHONS)); do \
-    if found=$$(tools/find_python $$name); then \
-        set -- $(1) PYTHON=$$found; \
-    elif case " $(DEBIAN_ROOT_PYTHONS) " in *" $$name "*) true ;; *) false ;; esac; then \
-        set -- $(2) PYTHON=$$name; \
-    else \
-        echo "=== $$name: not found on PATH or in $(PYENV_VERSIONS), skipped"; continue; \
-    fi; \
-    echo "=== make $$*"; \
-    ran=$$((ran + 1)); \
-    $(MAKE) --no-print-directory "$$@" || { echo "=== FAILED with $$name"; status=1; }; \
-done; \
-if [ $$ran = 0 ]; then echo "=== none of $(or $(3),$(SUPPORTED_PYTHONS)) found"; exit 1; fi; \
-exit $$status
-endef
+# or none ran (tools/each_python.py).
+each_supported_python = @$(FOUND_PYTHON) tools/each_python.py --make '$(MAKE)' \
+    --root-pythons '$(DEBIAN_ROOT_PYTHONS)' '$(1)' '$(2)' $(or $(3),$(SUPPORTED_PYTHONS))
 
 # `make test` with every supported interpreter that the machine has, and in
 # the Debian root with each of DEBIAN_ROOT_PYTHONS that it has not.
@@ -108,6 +92,10 @@ print-%:
 debian-root:
 	tools/debian_root ensure $(DEBIAN_ROOT) $(DEBIAN_ROOT_SUITE) $(DEBIAN_ROOT_ARCH) $(DEBIAN_ROOT_PACKAGES)
 
+# $(call shell_word,TEXT): TEXT as one word of the shell, whatever quotes it
+# holds.
+shell_word = '$(subst ','\'',$(1))'
+
 # $(call in_debian_root,GOAL): `make GOAL` inside the Debian root, with its
 # PYTHON (python3.X). The environments are the root's own, since the host's
 # interpreters are not there; the release build's target goes along. With
@@ -116,7 +104,7 @@ debian-root:
 define in_debian_root
 tools/debian_root run $(DEBIAN_ROOT) make --no-print-directory $(1) PYTHON=$(PYTHON) \
     VENV=.venv/$(DEBIAN_ROOT_NAME)-$(subst python,py,$(PYTHON)) \
-    'BUILD_DIR=build/$(DEBIAN_ROOT_NAME)-{wheel_tag}' 'ARGS=$(ARGS)' \
+    'BUILD_DIR=build/$(DEBIAN_ROOT_NAME)-{wheel_tag}' $(call shell_word,ARGS=$(ARGS)) \
     DIST_TOOLS=.venv/$(DEBIAN_ROOT_NAME)-dist-tools \
     WHEEL_TEST_VENV=.venv/$(DEBIAN_ROOT_NAME)-wheel-test-$(subst python,py,$(PYTHON)) \
     ZIG_TARGET=$(ZIG_TARGET) DEBIAN_ROOT_PYTHONS=
@@ -288,19 +276,9 @@ endef
 
 # $(call wheel_installed,INTERPRETER,VENV,ARCH): a new virtual environment
 # in VENV, made by INTERPRETER, holding the wheel for its version and ARCH
-# that the last build recorded, proved to be that wheel's files.
-define wheel_installed
-rm -rf $(2)
-$(1) -m venv $(2)
-@tag=$$($(2)/bin/python -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
-record=$(DIST_WORK)/$$tag-$(3)/wheel.sha256; \
-if [ ! -f $$record ]; then echo "$@: no $$tag $(3) wheel was built (make dist builds them all)"; exit 1; fi; \
-sha256sum --check --strict --quiet $$record || { echo "$@: the file in dist/ is not the wheel just built"; exit 1; }; \
-wheel=$$(sed 's/^[0-9a-f]*  //' $$record); \
-echo "=== installing $$wheel[test]"; \
-$(2)/bin/python -m pip install -q --disable-pip-version-check --only-binary :all: "$$wheel[test]" && \
-$(2)/bin/python tools/check_installed.py "$$wheel"
-endef
+# that the last build recorded, proved to be that wheel's files
+# (tools/venvs.py).
+wheel_installed = $(FOUND_PYTHON) tools/venvs.py wheel --work $(DIST_WORK) $(1) $(2) $(3)
 
 # The whole suite against the wheel for PYTHON just built (by `make wheel`,
 # or by `make dist` with `make -o wheel test-wheel`), installed with its

@@ -1,9 +1,12 @@
 # The tools the Makefile and CI run, tools/find_python, tools/debian_root and
-# `make test-all`, and the Makefile's own promises about interpreters, ARGS
-# and virtual environments, against fake interpreters, a fake pyenv folder and
-# a fake inner make, with a PATH that holds nothing else, so the machine's own
-# interpreters never count; tools/check_dist.py and tools/check_installed.py,
-# against fake releases.
+# `make test-all` (tools/each_python.py), and the Makefile's own promises about
+# interpreters, ARGS and virtual environments (tools/venvs.py), against fake
+# interpreters, a fake pyenv folder and a fake inner make, with a PATH that
+# holds nothing else, so the machine's own interpreters never count;
+# tools/check_dist.py, tools/check_installed.py and tools/build_wheel.py's
+# replacing of older wheels, against fake releases.
+import hashlib
+import importlib.util
 import io
 import os
 import re
@@ -54,7 +57,7 @@ class FakeMachine:
         for tool in SYSTEM_TOOLS:
             (self.system / tool).symlink_to(shutil.which(tool))
         self.env = {"PATH": f"{self.bin}:{self.system}", "PYENV_ROOT": str(self.pyenv),
-                    "HOME": str(root), "LC_ALL": "C"}
+                    "HOME": str(root), "LC_ALL": "C", "REAL_PYTHON": sys.executable}
 
     def interpreter(self, release):
         """pyenv's python3.X for `release` (3.12.1, 3.13.0t)."""
@@ -165,7 +168,8 @@ def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
     log = machine.root / "runs"
     settings = [] if root is None else [f"DEBIAN_ROOT_PYTHONS={root}"]
     done = subprocess.run(
-        [shutil.which("make"), "-f", "Makefile", "test-all", f"MAKE={fake_make}", *settings],
+        [shutil.which("make"), "-f", "Makefile", "test-all", f"MAKE={fake_make}", f"PYTHON={sys.executable}",
+         *settings],
         cwd=ROOT, env={**machine.env, "LOG": str(log), "FAIL": fail},
         capture_output=True, text=True, timeout=30)
     assert done.returncode == status, done.stdout + done.stderr
@@ -283,18 +287,20 @@ def test_debian_root_is_never_deleted_through_a_mount(tmp_path):
 
 
 # For the Makefile's own recipes: an interpreter that notes each call's
-# arguments in $LOG, answers the lookup's probe and the Makefile's own, and
-# makes a virtual environment holding a copy of itself. With $BREAK_VENV set
-# it leaves one half-made, whose python has no pip, as an interpreter without
-# its venv support (ensurepip) does, and fails.
+# arguments in $LOG, answers the lookup's probe and the Makefile's own, runs
+# the Makefile's helper scripts on the real interpreter, and makes a virtual
+# environment holding a copy of itself as its python and pytest. With
+# $BREAK_VENV set it leaves one half-made, whose python has no pip, as an
+# interpreter without its venv support (ensurepip) does, and fails.
 FAKE_PYTHON = r"""#!/bin/sh
 printf '<%s>' "$@" >>"$LOG"; echo >>"$LOG"
 case "$1 $2" in
+    tools/venvs.py*|tools/each_python.py*) exec "$REAL_PYTHON" "$@" ;;
     "-c "*'"py%d'*) echo pyVERSION ;;
     "-c "*) echo "VERSION $0" ;;
     "-m venv") mkdir -p "$3/bin"
         if [ -n "$BREAK_VENV" ]; then printf '#!/bin/sh\nexit 1\n' >"$3/bin/python"; chmod +x "$3/bin/python"; exit 1; fi
-        cp "$0" "$3/bin/python" ;;
+        cp "$0" "$3/bin/python"; cp "$0" "$3/bin/pytest" ;;
 esac
 """
 SUPPORTED_PYTHONS = re.search(r"^SUPPORTED_PYTHONS := (.*)$", (ROOT / "Makefile").read_text(), re.M)[1].split()
@@ -334,23 +340,33 @@ def test_make_refuses_an_unsupported_interpreter_in_one_line_and_creates_nothing
     assert sorted(tree.rglob("*")) == before
 
 
-@pytest.mark.parametrize("args, pytest_call", [
-    ([], "<-m><pytest>"),
-    (["ARGS=tests/test_layout.py -x"], "<-m><pytest><tests/test_layout.py><-x>"),
-    (["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
+# With the Debian root's interpreter, ARGS passes through a shell command line
+# to the root's make.
+@pytest.mark.parametrize("goal, args, pytest_call", [
+    ("test", [], "<-m><pytest>"),
+    ("test", ["ARGS=tests/test_layout.py -x"], "<-m><pytest><tests/test_layout.py><-x>"),
+    ("test", ["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
+    ("test-in-root", ["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
 ])
-def test_make_test_hands_args_to_pytest_in_a_venv_that_a_failed_creation_does_not_leave_half_made(
-        machine, args, pytest_call):
-    name = SUPPORTED_PYTHONS[0]
+def test_make_test_hands_args_to_pytest_in_a_venv_made_afresh_unless_it_has_an_interpreter(
+        machine, goal, args, pytest_call):
+    name = "python3.14" if goal == "test-in-root" else SUPPORTED_PYTHONS[0]
     version = name.removeprefix("python")
-    executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
-    done, _ = make(machine, tree, "test", f"PYTHON={name}", *args, BREAK_VENV="1")
-    assert done.returncode == 2 and not (tree / ".venv" / f"py{version}").exists()
-    # The next run makes the environment afresh.
-    done, calls = make(machine, tree, "test", f"PYTHON={name}", *args)
+    env = fake_debian_root(machine, tree, {} if goal == "test" else {name: version})
+    if goal == "test":
+        executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
+    venv = f".venv/{'debian-sid-amd64-' if goal == 'test-in-root' else ''}py{version}"
+    done, _ = make(machine, tree, goal, f"PYTHON={name}", *args, BREAK_VENV="1", **env)
+    assert done.returncode == 2 and not (tree / venv).exists()
+    # Nor is one left without an interpreter (an interrupted creation) taken
+    # as made, nor what was installed into it.
+    (tree / venv / "bin").mkdir(parents=True)
+    for left in ("pyvenv.cfg", ".build-requirements"):
+        (tree / venv / left).write_text("")
+    done, calls = make(machine, tree, goal, f"PYTHON={name}", *args, **env)
     assert done.returncode == 0, done.stdout + done.stderr
-    assert f"<-m><venv><.venv/py{version}>" in calls
+    assert f"<-m><venv><{venv}>" in calls and not (tree / venv / ".build-requirements").exists()
     assert calls[-1] == pytest_call
 
 
@@ -378,7 +394,7 @@ def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machin
         executable(machine.bin / f"python{version}", FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
     executable(tree / ".venv" / "dist-tools" / "bin" / "python", FAKE_DIST_TOOLS_PYTHON)
-    done, calls = make(machine, tree, "dist-aarch64", FAIL=fail)
+    done, calls = make(machine, tree, "dist-aarch64", f"PYTHON={sys.executable}", FAIL=fail)
     assert done.returncode == status, done.stdout + done.stderr
     assert said in done.stdout.splitlines()
     assert [call for call in calls if "<tools/build_wheel.py>" in call] == [
@@ -398,6 +414,20 @@ shift 2
 exec {env} -u MAKEFLAGS -u MFLAGS -u MAKELEVEL PATH="$ROOT_BIN:$PATH" "$@"
 """
 ROOT_TOOLS_VENV = ".venv/debian-sid-amd64-dist-tools"
+
+
+def fake_debian_root(machine, tree, inside):
+    """The fake tools/debian_root in `tree`, whose root's bin folder holds
+    make and a fake of each interpreter `inside` (name: version), or is
+    missing for inside=None; returns the environment that make needs."""
+    root_bin = machine.root / "root-bin"
+    if inside is not None:
+        for name, version in inside.items():
+            executable(root_bin / name, FAKE_PYTHON.replace("VERSION", version))
+        root_bin.mkdir(exist_ok=True)
+        (root_bin / "make").symlink_to(shutil.which("make"))
+    executable(tree / "tools" / "debian_root", FAKE_DEBIAN_ROOT.format(env=shutil.which("env")))
+    return {"ROOT_BIN": str(root_bin), "ROOT_LOG": str(machine.root / "root-calls")}
 
 
 def root_call(call):
@@ -427,19 +457,12 @@ def root_call(call):
 ], ids=["host-has-it", "root-has-it", "root-lacks-it-too", "test-wheel-builds-once", "dist-both-and-a-failure",
         "aarch64-without-headers"])
 def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, host, inside, runs, built, said):
-    root_bin = machine.root / "root-bin"
     for name, version in host.items():
         executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
-    for name, version in (inside or {}).items():
-        executable(root_bin / name, FAKE_PYTHON.replace("VERSION", version))
-    if inside is not None:
-        root_bin.mkdir(exist_ok=True)
-        (root_bin / "make").symlink_to(shutil.which("make"))
     tree = copy_of_the_tree(machine)
-    executable(tree / "tools" / "debian_root", FAKE_DEBIAN_ROOT.format(env=shutil.which("env")))
-    root_log = machine.root / "root-calls"
-    done, calls = make(machine, tree, *goal.split(), *([] if goal == "dist" else ["PYTHON=python3.14"]),
-                       ROOT_BIN=str(root_bin), ROOT_LOG=str(root_log))
+    env = fake_debian_root(machine, tree, inside)
+    root_bin, root_log = Path(env["ROOT_BIN"]), Path(env["ROOT_LOG"])
+    done, calls = make(machine, tree, *goal.split(), *([] if goal == "dist" else ["PYTHON=python3.14"]), **env)
     output = done.stdout + done.stderr
     assert done.returncode == (0 if said is None else 2), output
     assert said is None or said.format(pyenv=machine.pyenv / "versions") in output
@@ -459,6 +482,37 @@ def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, 
     assert (tree / ".venv" / "dist-tools").exists() == (goal == "dist" or ("host", "python3.14") in built)
 
 
+# `make test-wheel` installs the wheel whose hash the build recorded into a new
+# environment (tools/venvs.py), and stops before the suite when no build
+# recorded one or dist/ holds another file in its place.
+@pytest.mark.parametrize("recorded, said", [
+    (b"this build", None),
+    (None, "no cp311 x86_64 wheel was built"),
+    # Rebuilt since, to the same size.
+    (b"that build", "is not the wheel just built"),
+], ids=["recorded", "never-built", "another-file"])
+def test_make_test_wheel_runs_the_suite_only_on_the_recorded_wheel(machine, recorded, said):
+    executable(machine.bin / "python3.11", FAKE_PYTHON.replace("VERSION", "3.11"))
+    tree = copy_of_the_tree(machine)
+    wheel, venv = tree / "dist" / WHEEL_311, ".venv/wheel-test-py3.11"
+    wheel.parent.mkdir()
+    wheel.write_bytes(b"this build")
+    record = tree / "build" / "dist" / "cp311-x86_64" / "wheel.sha256"
+    if recorded is not None:
+        record.parent.mkdir(parents=True)
+        record.write_text(f"{hashlib.sha256(recorded).hexdigest()}  {wheel}\n")
+    executable(tree / venv / "bin" / "python", "#!/bin/sh\n")
+    done, calls = make(machine, tree, "-o", "wheel", "test-wheel", "PYTHON=python3.11")
+    if said is None:
+        assert done.returncode == 0, done.stdout + done.stderr
+        pip = "<-m><pip><install><-q><--disable-pip-version-check><--only-binary><:all:>"
+        assert calls[-4:] == [f"<-m><venv><{venv}>", f"{pip}<{wheel}[test]>",
+                              f"<{tree}/tools/check_installed.py><{wheel}>", "<>"]
+    else:
+        assert done.returncode == 2 and said in done.stderr, done.stdout + done.stderr
+        assert not [call for call in calls if call.startswith(("<-m><venv>", "<-m><pip>")) or call == "<>"]
+
+
 # tools/check_dist.py, the last word on a release, over fake release folders:
 # a good source distribution and two good wheels, then one fault per case.
 # The extension modules are real ELF files, made by the machine's C compiler.
@@ -469,12 +523,17 @@ int PyInit_harborsweep(void) { return (int)strlen(text); }
 """
 EXPORTS_MAP = "{ global: PyInit_harborsweep; local: *; };\n"
 EM_AARCH64 = (183).to_bytes(2, "little")
-# What to change of a good build to get each faulty extension: the source
-# appended, and compiler arguments taken off or put on.
+# What to change of a good build to get each faulty extension, and one at the
+# edge: the source appended, and compiler arguments taken off or put on.
 FAULTY_EXTENSIONS = {
     "newer-glibc": ("#include <sys/random.h>\nint draw(char *b) { return (int)getrandom(b, 1, 0); }\n", [], []),
+    # clock_gettime moved into libc in glibc 2.17.
+    "glibc-2.17": ("#include <time.h>\nint tick(struct timespec *t) { return clock_gettime(CLOCK_MONOTONIC, t); }\n",
+                   [], []),
     "cxx-runtime": ("", [], ["-Wl,--no-as-needed", "{libcxx}"]),
+    "gnu-cxx-runtime": ("", [], ["-Wl,--no-as-needed", "{libstdcxx}"]),
     "other-export": ("int helper(void) { return 1; }\n", ["-Wl,--version-script={map}"], []),
+    "weak-export": ("__attribute__((weak)) int helper(void) { return 1; }\n", ["-Wl,--version-script={map}"], []),
     "not-stripped": ("", ["-s"], []),
 }
 
@@ -484,7 +543,8 @@ def compiled(folder, name, source, dropped=(), added=()):
     arguments = ["-shared", "-fPIC", "-O1", "-s", "-Wl,--version-script={map}", f"{name}.c",
                  "-o", f"{name}.so"]
     arguments = [a for a in arguments if a not in dropped] + list(added)
-    formats = {"map": folder / "exports.map", "libcxx": folder / "libc++.so.1"}
+    formats = {"map": folder / "exports.map", "libcxx": folder / "libc++.so.1",
+               "libstdcxx": folder / "libstdc++.so.6"}
     subprocess.run([shutil.which("cc")] + [a.format(**formats) for a in arguments], cwd=folder,
                    check=True, capture_output=True)
     return (folder / f"{name}.so").read_bytes()
@@ -497,10 +557,12 @@ def extensions(tmp_path_factory):
         pytest.skip("no C compiler (cc) to make ELF files with")
     folder = tmp_path_factory.mktemp("elf")
     (folder / "exports.map").write_text(EXPORTS_MAP)
-    # A C++ runtime of the same name as the one zig's clang would link.
-    compiled(folder, "libc++", "int cxx(void) { return 0; }\n", ["-Wl,--version-script={map}"],
-             ["-Wl,-soname,libc++.so.1"])
-    (folder / "libc++.so").rename(folder / "libc++.so.1")
+    # C++ runtimes of the names that zig's clang and g++ would link.
+    for runtime in ("libc++.so.1", "libstdc++.so.6"):
+        stem = runtime.partition(".")[0]
+        compiled(folder, stem, "int cxx(void) { return 0; }\n", ["-Wl,--version-script={map}"],
+                 [f"-Wl,-soname,{runtime}"])
+        (folder / f"{stem}.so").rename(folder / runtime)
     made = {"good": compiled(folder, "good", GOOD_EXTENSION)}
     for name, (source, dropped, added) in FAULTY_EXTENSIONS.items():
         made[name] = compiled(folder, name.replace("-", "_"), GOOD_EXTENSION + source, dropped, added)
@@ -529,6 +591,10 @@ def fake_wheel(path, extension, python, extra=(), without=(), arch=None):
     files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
     files[f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"] = extension
     files.update({info + name: b"" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")})
+    # What pip needs to install it.
+    version = path.name.split("-")[1]
+    files[info + "METADATA"] = f"Metadata-Version: 2.1\nName: harborsweep\nVersion: {version}\n".encode()
+    files[info + "WHEEL"] = b"Wheel-Version: 1.0\n"
     files.update({name: b"" for name in extra})
     with zipfile.ZipFile(path, "w") as wheel:
         for name, data in files.items():
@@ -542,9 +608,11 @@ def wheel_name(python, version="0.1.0", platform="manylinux2014_x86_64.manylinux
 
 SDIST = "harborsweep-0.1.0.tar.gz"
 WHEEL_311, WHEEL_312 = wheel_name("311"), wheel_name("312")
-ARM_312 = wheel_name("312", platform="manylinux2014_aarch64.manylinux_2_17_aarch64")
+ARM = "manylinux2014_aarch64.manylinux_2_17_aarch64"
+ARM_312 = wheel_name("312", platform=ARM)
 # What g++'s libstdc++ symbols made of the name before.
 OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
+FREE_THREADED_313 = wheel_name("313").replace("-cp313-", "-cp313t-")
 
 
 # Each case: what to lay into the good folder (file name, what it is), the
@@ -558,9 +626,14 @@ OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
     ({OLD_TAG_312: ("good", {})}, OLD_TAG_312, "not named"),
+    # Another interpreter's ABI, such as the free-threaded build's.
+    ({FREE_THREADED_313: ("good", {"python": "313t"})}, FREE_THREADED_313, "not named"),
     ({WHEEL_312: ("newer-glibc", {})}, WHEEL_312, "needs GLIBC_2.25, newer than 2.17"),
+    ({WHEEL_312: ("glibc-2.17", {})}, None, None),
     ({WHEEL_312: ("cxx-runtime", {})}, WHEEL_312, "needs the C++ runtime libc++.so.1"),
+    ({WHEEL_312: ("gnu-cxx-runtime", {})}, WHEEL_312, "needs the C++ runtime libstdc++.so.6"),
     ({WHEEL_312: ("other-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
+    ({WHEEL_312: ("weak-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
     ({WHEEL_312: ("not-stripped", {})}, WHEEL_312, "not stripped, has .symtab"),
     ({WHEEL_312: ("other-machine", {})}, WHEEL_312, "built for EM_AARCH64, not EM_X86_64"),
     ({ARM_312: ("aarch64", {})}, None, None),
@@ -569,16 +642,21 @@ OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
     ({ARM_312: ("good", {})}, ARM_312, "built for EM_X86_64, not EM_AARCH64"),
     ({ARM_312: ("aarch64", {"arch": "x86_64"})}, ARM_312, "cpython-312-x86_64-linux-gnu.so: unexpected"),
     ({"harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "2 source distributions and 2 wheels"),
+    ({SDIST: None}, "", "0 source distributions and 2 wheels"),
     ({wheel_name("313", version="0.0.9"): ("good", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
+    ({SDIST: None, "harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "wheel-without-extension",
-        "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "newer-glibc", "cxx-runtime",
-        "other-export", "not-stripped", "other-machine", "aarch64", "aarch64-host-compiler",
-        "aarch64-host-suffix", "two-sdists", "two-versions", "foreign-file"])
+        "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "newer-glibc",
+        "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export", "not-stripped",
+        "other-machine", "aarch64", "aarch64-host-compiler", "aarch64-host-suffix", "two-sdists", "no-sdist",
+        "two-versions", "sdist-other-version", "foreign-file"])
 def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, bad, line, fault):
     good = {SDIST: ("sdist", {}), WHEEL_311: ("good", {}), WHEEL_312: ("good", {})}
-    for name, (kind, options) in {**good, **bad}.items():
-        path, options = tmp_path / name, dict(options)
+    for name, spec in {**good, **bad}.items():
+        if spec is None:
+            continue
+        path, kind, options = tmp_path / name, spec[0], dict(spec[1])
         if kind == "sdist":
             fake_sdist(path, **options)
         elif kind == "text":
@@ -603,24 +681,58 @@ CHECK_INSTALLED = ROOT / "tools" / "check_installed.py"
 EXTENSION_311 = "harborsweep/harborsweep.cpython-311-x86_64-linux-gnu.so"
 
 
-@pytest.mark.parametrize("installed, told", [
-    ({}, None),
+# `how` the wheel is installed: unzipped into a folder named by --site, or by
+# pip (which rewrites RECORD and adds INSTALLER and byte code) into one that
+# the check finds by importing, as `make test-wheel` has it do.
+@pytest.mark.parametrize("how, installed, told", [
+    ("unzipped", {}, None),
     # An environment left from an earlier build, which pip did not replace.
-    ({EXTENSION_311: b"\x7fELF earlier build"}, f"{EXTENSION_311}: differs from {EXTENSION_311}"),
-    ({"harborsweep/__main__.py": None}, "harborsweep/__main__.py: missing"),
-], ids=["same", "earlier-build", "missing-file"])
-def test_check_installed_fails_unless_the_package_is_the_wheel(tmp_path, installed, told):
+    ("unzipped", {EXTENSION_311: b"\x7fELF earlier build"}, f"{EXTENSION_311}: differs from {EXTENSION_311}"),
+    ("unzipped", {"harborsweep/__main__.py": None}, "harborsweep/__main__.py: missing"),
+    ("pip", {}, None),
+    # Of the same size.
+    ("pip", {EXTENSION_311: b"\x7fELF that build"}, f"{EXTENSION_311}: differs from {EXTENSION_311}"),
+], ids=["same", "earlier-build", "missing-file", "pip", "pip-same-size"])
+def test_check_installed_fails_unless_the_package_is_the_wheel(tmp_path, how, installed, told):
     wheel = tmp_path / WHEEL_311
     fake_wheel(wheel, b"\x7fELF this build", "311")
     site = tmp_path / "site-packages"
-    with zipfile.ZipFile(wheel) as archive:
-        archive.extractall(site)
+    if how == "pip":
+        # A name that any interpreter installs.
+        anywhere = shutil.copy(wheel, tmp_path / "harborsweep-0.1.0-py3-none-any.whl")
+        subprocess.run([sys.executable, "-m", "pip", "install", "-q", "--disable-pip-version-check", "--no-index",
+                        "--no-deps", "--target", str(site), str(anywhere)], check=True, timeout=120)
+    else:
+        with zipfile.ZipFile(wheel) as archive:
+            archive.extractall(site)
     for name, data in installed.items():
         if data is None:
             (site / name).unlink()
         else:
             (site / name).write_bytes(data)
-    done = subprocess.run([sys.executable, str(CHECK_INSTALLED), "--site", str(site), str(wheel)],
-                          capture_output=True, text=True, timeout=30)
+    where, env = ["--site", str(site)], dict(os.environ)
+    if how == "pip":
+        where, env["PYTHONPATH"] = [], str(site)
+    done = subprocess.run([sys.executable, str(CHECK_INSTALLED), *where, str(wheel)], capture_output=True,
+                          text=True, timeout=30, env=env)
     assert done.returncode == (0 if told is None else 1), done.stdout + done.stderr
     assert told is None or f"{site}/{told}" in done.stdout, done.stdout
+
+
+# tools/build_wheel.py puts each wheel it builds into dist/ in place of an
+# older build of it: of the same project, interpreter and architecture.
+def test_build_wheel_replaces_only_the_older_build_of_the_same_wheel(tmp_path):
+    spec = importlib.util.spec_from_file_location("build_wheel", ROOT / "tools" / "build_wheel.py")
+    build_wheel = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(build_wheel)
+    dist, built = tmp_path / "dist", tmp_path / "repaired" / WHEEL_311
+    kept = [SDIST, WHEEL_312, FREE_THREADED_313, wheel_name("311", platform=ARM),
+            "other-1.0-cp311-cp311-manylinux2014_x86_64.whl"]
+    dist.mkdir()
+    for name in kept + [WHEEL_311, wheel_name("311", version="0.0.9")]:
+        (dist / name).write_text("older")
+    built.parent.mkdir()
+    built.write_text("new")
+    assert build_wheel.replace_older(built, dist, "cp311", "x86_64") == dist / WHEEL_311
+    assert sorted(path.name for path in dist.iterdir()) == sorted(kept + [WHEEL_311])
+    assert (dist / WHEEL_311).read_text() == "new"

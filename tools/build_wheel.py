@@ -186,6 +186,19 @@ def sha256(path: Path) -> str:
     return digest.hexdigest()
 
 
+def replace_older(built: Path, outdir: Path, tag: str, arch: str) -> Path:
+    """Moves the wheel `built` for interpreter `tag` (cp311) and `arch` into
+    `outdir`, where it replaces any wheel of the same project, interpreter
+    and architecture, an older build of it; every other file stays."""
+    outdir.mkdir(parents=True, exist_ok=True)
+    project = built.name.partition("-")[0]
+    for older in outdir.glob(f"{project}-*-{tag}-{tag}-*_{arch}.whl"):
+        older.unlink()
+    wheel = outdir / built.name
+    shutil.move(built, wheel)
+    return wheel
+
+
 def build(args: argparse.Namespace) -> Path:
     arch, plat = platform_tag(args.target)
     version, include, multiarch = interpreter_facts(args.python)
@@ -226,12 +239,7 @@ def build(args: argparse.Namespace) -> Path:
     if not repaired.name.endswith(f".{plat}.whl"):
         sys.exit(f"build_wheel: auditwheel tagged the wheel {repaired.name}, not {plat}: "
                  f"the module needs a newer glibc (the whole log: {log})")
-    outdir = Path(args.outdir)
-    outdir.mkdir(parents=True, exist_ok=True)
-    for older in outdir.glob(f"*-{tag}-{tag}-*_{arch}.whl"):
-        older.unlink()
-    wheel = outdir / repaired.name
-    shutil.move(repaired, wheel)
+    wheel = replace_older(repaired, Path(args.outdir), tag, arch)
     (work / "wheel.sha256").write_text(f"{sha256(wheel)}  {wheel.resolve()}\n")
     return wheel
 
