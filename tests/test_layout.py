@@ -7,6 +7,7 @@ import pprint
 import re
 import sys
 import tracemalloc
+import types
 from unittest import mock
 
 import pytest
@@ -544,11 +545,23 @@ class TestLeftToPprint:
         pp.pprint(value)
         assert written(value, printer()) == (stream.getvalue(), None)
 
-    def test_patched_pprint_method_is_called(self):
+    @pytest.mark.parametrize("owner", ["instance", "class"])
+    def test_patched_pprint_method_is_called(self, owner):
         pp = pprint.PrettyPrinter(width=200)
-        with mock.patch.object(pp, "pprint") as patched, mock.patch.object(hs, "pp", pp):
+        with mock.patch.object(pp if owner == "instance" else pprint.PrettyPrinter, "pprint") as patched, \
+             mock.patch.object(hs, "pp", pp):
             hs._write_result({"a": 1})
         patched.assert_called_once_with({"a": 1})
+
+    @pytest.mark.parametrize("patch", [
+        lambda: mock.patch.object(pprint.PrettyPrinter, "format", lambda self, obj, *rest: (repr(obj).upper(), True, False)),
+        lambda: mock.patch.object(pprint.PrettyPrinter, "_format", lambda self, obj, stream, *rest: stream.write("<%d>" % len(obj))),
+        lambda: mock.patch.dict(pprint.PrettyPrinter._dispatch, {list.__repr__: lambda self, obj, stream, *rest: stream.write("[]")}),
+    ], ids=["format", "_format", "_dispatch"])
+    def test_methods_patched_on_the_class_are_used(self, patch):
+        value = {"b": ["x" * 150, "y" * 60], "a": "it's"}
+        with patch():
+            assert written(value) == printed_by_pprint(value)
 
     def test_pp_is_looked_up_at_call_time_and_its_stream_used(self):
         stream = io.StringIO()
@@ -627,19 +640,28 @@ class TestOutputAndResources:
         assert len(b"".join(outcomes[1][0] if binary == "memory" else outcomes[1][0][0])) > 40_000
         assert outcomes[0] == outcomes[1]
 
-    # Also a plain printer that pprint has used before, which on 3.15 keeps
-    # the state of its last call in the instance.
-    @pytest.mark.parametrize("used", [False, True], ids=["fresh", "used-by-pprint"])
-    def test_stream_that_mutates_the_result_does_not_crash(self, used):
-        value = [["x" * 50] * 5 for _ in range(5000)]
-        stream = RecordingStream(on_write=lambda: value.clear())
-        printer = pprint.PrettyPrinter(width=200, stream=io.StringIO())
-        if used:
-            printer.pprint({"k": ["w " * 150, (1, 2)]})
-        printer._stream = stream
-        with mock.patch.object(hs, "pp", printer):
-            with pytest.raises(RuntimeError, match="result changed"):
-                hs._write_result(value)
+    @pytest.mark.parametrize("change", [
+        lambda value: value[1].extend(range(60)), lambda value: value.append("late"),
+        lambda value: value[2].update(z=0), lambda value: value.clear(),
+    ], ids=["inner-list-grows", "outer-list-grows", "dict-grows", "cleared"])
+    @pytest.mark.parametrize("kind", ["own type", "StringIO patched"])
+    def test_stream_that_changes_the_result_gets_what_pprint_writes(self, change, kind):
+        # A caller's write(), of a stream of its own or patched onto a
+        # StringIO, changes the result at its first call: the calls and any
+        # error are pprint's, however it reads the changed value.
+        outcomes = []
+        for native in (True, False):
+            value, calls = ["a" * 200, [1], {"k": 1}], []
+
+            def write(text):
+                calls.append(text)
+                if len(calls) == 1:
+                    change(value)
+
+            stream = types.SimpleNamespace() if kind == "own type" else io.StringIO()
+            stream.write = write
+            outcomes.append((printed_into(stream, value, native), calls))
+        assert outcomes[0] == outcomes[1]
 
     def test_no_references_or_memory_kept(self):
         leaf = "shared-" + "z" * 300
