@@ -285,7 +285,10 @@ class TestAgainstPprint:
 # writes in its own way, with printable ones beside them.
 EDGE_PIECES = [None, True, False, 0, -7, 2**63, -(10**30), 1.5, -0.0, 1e16, 1e-05, float("nan"), float("-inf"),
                "", "plain", *"\x00\t\n\x1b\x1f\x7f\x80\x85\x9f\xa0\xad\u0378\u2028\ue000\ufeff\U000e0001\U0010ffff",
-               "\ud800", "\udfff", "'", '"', "'\"", "\\", "\xe9", "\U0001f600"]
+               "\ud800", "\udfff", "'", '"', "'\"", "\\", "\xe9", "\U0001f600",
+               # Both quotes, unequal in number: only the single ones are
+               # escaped, each of two in one 8-byte word.
+               "''\"", "'\"\""]
 
 
 def held(piece):
@@ -299,6 +302,15 @@ def held(piece):
             shapes += [text, lambda pad, text=text: [text(pad), 0], lambda pad, text=text: {text(pad): 0, "~": 1},
                        lambda pad, text=text: {"k": [0, text(pad)]}]
     return shapes
+
+
+def same_slot(key):
+    """A fresh key, sorting after ASCII keys, that leads a dict into the same
+    slot of the key-order cache as `key` does for as many keys: the slot is
+    the first key's address over 16, modulo 8. Texts of many lengths come
+    from many of the allocator's size classes, and so at many addresses."""
+    fresh = ["~%d" % i + "~" * (i % 40) for i in range(400)]
+    return next(other for other in fresh if (id(other) >> 4) % 8 == (id(key) >> 4) % 8)
 
 
 class TestRules:
@@ -407,7 +419,9 @@ class TestRules:
         lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(["".join(list(key)) for key in keys], 1)],
         lambda keys: [{key: {key: 1}} for key in keys],
         lambda keys: [dict.fromkeys(keys, 0), {**dict.fromkeys(keys, 1), 7: 2}],
-    ], ids=["same", "reordered", "alternating", "growing", "same-size-other-keys", "equal-not-same", "nested", "then-int-key"])
+        lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys([same_slot(keys[0]), *keys[1:]], 1)],
+    ], ids=["same", "reordered", "alternating", "growing", "same-size-other-keys", "equal-not-same", "nested", "then-int-key",
+            "other-first-key-same-slot"])
     @pytest.mark.parametrize("keys", [
         ["state", "gw_name", "vpc_id"],
         ["k%03d" % i for i in range(70)],
@@ -614,6 +628,8 @@ class TestOutputAndResources:
 
     @pytest.mark.parametrize("encoding, errors, tail", [
         ("ascii", "strict", ["café"]),
+        # Keys all beyond ASCII but the last one.
+        ("ascii", "strict", [{"café": 1, "naïve": 2, "zone": 3}]),
         ("ascii", "backslashreplace", ["café", "\U0001f600"]),
         ("ascii", "replace", ["café"]),
         ("latin-1", "strict", ["café", "10 €"]),
