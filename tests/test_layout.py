@@ -7,6 +7,7 @@ import pprint
 import re
 import sys
 import tracemalloc
+import types
 from unittest import mock
 
 import pytest
@@ -284,7 +285,10 @@ class TestAgainstPprint:
 # writes in its own way, with printable ones beside them.
 EDGE_PIECES = [None, True, False, 0, -7, 2**63, -(10**30), 1.5, -0.0, 1e16, 1e-05, float("nan"), float("-inf"),
                "", "plain", *"\x00\t\n\x1b\x1f\x7f\x80\x85\x9f\xa0\xad\u0378\u2028\ue000\ufeff\U000e0001\U0010ffff",
-               "\ud800", "\udfff", "'", '"', "'\"", "\\", "\xe9", "\U0001f600"]
+               "\ud800", "\udfff", "'", '"', "'\"", "\\", "\xe9", "\U0001f600",
+               # Both quotes, unequal in number: only the single ones are
+               # escaped, each of two in one 8-byte word.
+               "''\"", "'\"\""]
 
 
 def held(piece):
@@ -298,6 +302,15 @@ def held(piece):
             shapes += [text, lambda pad, text=text: [text(pad), 0], lambda pad, text=text: {text(pad): 0, "~": 1},
                        lambda pad, text=text: {"k": [0, text(pad)]}]
     return shapes
+
+
+def same_slot(key):
+    """A fresh key, sorting after ASCII keys, that leads a dict into the same
+    slot of the key-order cache as `key` does for as many keys: the slot is
+    the first key's address over 16, modulo 8. Texts of many lengths come
+    from many of the allocator's size classes, and so at many addresses."""
+    fresh = ["~%d" % i + "~" * (i % 40) for i in range(400)]
+    return next(other for other in fresh if (id(other) >> 4) % 8 == (id(key) >> 4) % 8)
 
 
 class TestRules:
@@ -406,7 +419,9 @@ class TestRules:
         lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys(["".join(list(key)) for key in keys], 1)],
         lambda keys: [{key: {key: 1}} for key in keys],
         lambda keys: [dict.fromkeys(keys, 0), {**dict.fromkeys(keys, 1), 7: 2}],
-    ], ids=["same", "reordered", "alternating", "growing", "same-size-other-keys", "equal-not-same", "nested", "then-int-key"])
+        lambda keys: [dict.fromkeys(keys, 0), dict.fromkeys([same_slot(keys[0]), *keys[1:]], 1)],
+    ], ids=["same", "reordered", "alternating", "growing", "same-size-other-keys", "equal-not-same", "nested", "then-int-key",
+            "other-first-key-same-slot"])
     @pytest.mark.parametrize("keys", [
         ["state", "gw_name", "vpc_id"],
         ["k%03d" % i for i in range(70)],
@@ -544,11 +559,23 @@ class TestLeftToPprint:
         pp.pprint(value)
         assert written(value, printer()) == (stream.getvalue(), None)
 
-    def test_patched_pprint_method_is_called(self):
+    @pytest.mark.parametrize("owner", ["instance", "class"])
+    def test_patched_pprint_method_is_called(self, owner):
         pp = pprint.PrettyPrinter(width=200)
-        with mock.patch.object(pp, "pprint") as patched, mock.patch.object(hs, "pp", pp):
+        with mock.patch.object(pp if owner == "instance" else pprint.PrettyPrinter, "pprint") as patched, \
+             mock.patch.object(hs, "pp", pp):
             hs._write_result({"a": 1})
         patched.assert_called_once_with({"a": 1})
+
+    @pytest.mark.parametrize("patch", [
+        lambda: mock.patch.object(pprint.PrettyPrinter, "format", lambda self, obj, *rest: (repr(obj).upper(), True, False)),
+        lambda: mock.patch.object(pprint.PrettyPrinter, "_format", lambda self, obj, stream, *rest: stream.write("<%d>" % len(obj))),
+        lambda: mock.patch.dict(pprint.PrettyPrinter._dispatch, {list.__repr__: lambda self, obj, stream, *rest: stream.write("[]")}),
+    ], ids=["format", "_format", "_dispatch"])
+    def test_methods_patched_on_the_class_are_used(self, patch):
+        value = {"b": ["x" * 150, "y" * 60], "a": "it's"}
+        with patch():
+            assert written(value) == printed_by_pprint(value)
 
     def test_pp_is_looked_up_at_call_time_and_its_stream_used(self):
         stream = io.StringIO()
@@ -601,6 +628,8 @@ class TestOutputAndResources:
 
     @pytest.mark.parametrize("encoding, errors, tail", [
         ("ascii", "strict", ["café"]),
+        # Keys all beyond ASCII but the last one.
+        ("ascii", "strict", [{"café": 1, "naïve": 2, "zone": 3}]),
         ("ascii", "backslashreplace", ["café", "\U0001f600"]),
         ("ascii", "replace", ["café"]),
         ("latin-1", "strict", ["café", "10 €"]),
@@ -627,19 +656,28 @@ class TestOutputAndResources:
         assert len(b"".join(outcomes[1][0] if binary == "memory" else outcomes[1][0][0])) > 40_000
         assert outcomes[0] == outcomes[1]
 
-    # Also a plain printer that pprint has used before, which on 3.15 keeps
-    # the state of its last call in the instance.
-    @pytest.mark.parametrize("used", [False, True], ids=["fresh", "used-by-pprint"])
-    def test_stream_that_mutates_the_result_does_not_crash(self, used):
-        value = [["x" * 50] * 5 for _ in range(5000)]
-        stream = RecordingStream(on_write=lambda: value.clear())
-        printer = pprint.PrettyPrinter(width=200, stream=io.StringIO())
-        if used:
-            printer.pprint({"k": ["w " * 150, (1, 2)]})
-        printer._stream = stream
-        with mock.patch.object(hs, "pp", printer):
-            with pytest.raises(RuntimeError, match="result changed"):
-                hs._write_result(value)
+    @pytest.mark.parametrize("change", [
+        lambda value: value[1].extend(range(60)), lambda value: value.append("late"),
+        lambda value: value[2].update(z=0), lambda value: value.clear(),
+    ], ids=["inner-list-grows", "outer-list-grows", "dict-grows", "cleared"])
+    @pytest.mark.parametrize("kind", ["own type", "StringIO patched"])
+    def test_stream_that_changes_the_result_gets_what_pprint_writes(self, change, kind):
+        # A caller's write(), of a stream of its own or patched onto a
+        # StringIO, changes the result at its first call: the calls and any
+        # error are pprint's, however it reads the changed value.
+        outcomes = []
+        for native in (True, False):
+            value, calls = ["a" * 200, [1], {"k": 1}], []
+
+            def write(text):
+                calls.append(text)
+                if len(calls) == 1:
+                    change(value)
+
+            stream = types.SimpleNamespace() if kind == "own type" else io.StringIO()
+            stream.write = write
+            outcomes.append((printed_into(stream, value, native), calls))
+        assert outcomes[0] == outcomes[1]
 
     def test_no_references_or_memory_kept(self):
         leaf = "shared-" + "z" * 300

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "layout/layout_plan.hpp"
+#include "layout/page.hpp"
 #include "layout/text_literal.hpp"
 
 namespace harborsweep {

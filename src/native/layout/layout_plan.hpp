@@ -9,17 +9,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "layout/page.hpp"
 #include "layout/raw_allocator.hpp"
 
 namespace nb = nanobind;
 
 namespace harborsweep {
-
-inline constexpr std::int64_t kPageWidth = 200;
-
-// Lengths are kept only up to this cap: a literal longer than the page
-// breaks wherever it starts, so beyond the cap the exact length never matters.
-inline constexpr std::uint64_t kLengthCap = 255;
 
 using ObjectStack = std::vector<nb::object, RawAllocator<nb::object>>;
 

@@ -2,15 +2,13 @@
 // (and so does everything inside it), or is broken one item per line with
 // its items one column in. Like the plan, it walks an explicit stack, and it
 // holds strong references to whatever it is writing: a flush calls the
-// stream's write(), which may run any Python code.
-//
-// It also marks where pprint's own write() calls end: pprint writes a
-// one-line container whole, and everything else it writes bracket by
-// bracket, key by key and item by item.
+// stream's write(), where a signal handler, a finalizer or the stream's codec
+// may run Python code.
 #include "layout/layout_writer.hpp"
 
 #include "bridge/python_support.hpp"
 #include "layout/literals.hpp"
+#include "layout/page.hpp"
 #include "layout/text_layout.hpp"
 #include "layout/text_literal.hpp"
 
@@ -50,7 +48,6 @@ private:
     void close();
     void place(nb::handle value, std::int64_t indent, std::int64_t allowance, bool flat,
                bool whole);
-    void write_empty(bool is_dict, std::int64_t indent, std::int64_t allowance, bool flat);
     void open(nb::handle container, bool is_dict, Py_ssize_t size, std::int64_t indent,
               std::int64_t allowance, bool flat);
     void push_entries(nb::handle dict, Py_ssize_t size);
@@ -79,9 +76,6 @@ void LayoutWriter::step() {
     } else if (index > 0) {
         sink_.ascii(",");
         sink_.line_break(static_cast<std::size_t>(indent));
-        sink_.end_call();
-    } else if (!frame.is_dict) {
-        sink_.empty_call();  // a list's first delimiter is empty
     }
     nb::object item;
     if (frame.is_dict) {
@@ -89,11 +83,7 @@ void LayoutWriter::step() {
         if (!PyUnicode_CheckExact(entries_[at].ptr()))
             raise_changed();
         std::uint64_t key_length = write_text_literal(sink_, entries_[at]);
-        if (!flat)
-            sink_.end_call();
         sink_.ascii(": ");
-        if (!flat)
-            sink_.end_call();
         indent += static_cast<std::int64_t>(key_length) + 2;
         item = entries_[at + 1];
     } else {
@@ -104,15 +94,11 @@ void LayoutWriter::step() {
     place(item, indent, allowance, flat, false);  // may grow the stack
 }
 
-// A container's closing bracket ends its write() call when it is broken,
-// or when it is the outermost of the one-line containers.
 void LayoutWriter::close() {
     LayoutFrame &frame = stack_.back();
     sink_.ascii(frame.is_dict ? "}" : "]");
     entries_.resize(frame.entries_base);
     stack_.pop_back();
-    if (stack_.empty() || !stack_.back().flat)
-        sink_.end_call();
 }
 
 void LayoutWriter::place(nb::handle value, std::int64_t indent, std::int64_t allowance, bool flat,
@@ -123,8 +109,8 @@ void LayoutWriter::place(nb::handle value, std::int64_t indent, std::int64_t all
     case ValueKind::dict: {
         bool is_dict = kind == ValueKind::dict;
         Py_ssize_t size = is_dict ? PyDict_GET_SIZE(value.ptr()) : PyList_GET_SIZE(value.ptr());
-        if (size == 0)
-            write_empty(is_dict, indent, allowance, flat);
+        if (size == 0)  // written whole even where it does not fit
+            sink_.ascii(is_dict ? "{}" : "[]");
         else
             open(value, is_dict, size, indent, allowance, flat);
         return;
@@ -137,28 +123,11 @@ void LayoutWriter::place(nb::handle value, std::int64_t indent, std::int64_t all
         return;
     case ValueKind::other:
         sink_.literal(literal_of(value));  // only after the result changed
-        break;
+        return;
     default:
         write_literal(sink_, value, kind);
-        break;
+        return;
     }
-    if (!flat)
-        sink_.end_call();
-}
-
-// Written whole even where it does not fit, but pprint then breaks it like
-// any container: two write() calls, one per bracket.
-void LayoutWriter::write_empty(bool is_dict, std::int64_t indent, std::int64_t allowance,
-                               bool flat) {
-    if (flat || 2 <= kPageWidth - indent - allowance) {
-        sink_.ascii(is_dict ? "{}" : "[]");
-    } else {
-        sink_.ascii(is_dict ? "{" : "[");
-        sink_.end_call();
-        sink_.ascii(is_dict ? "}" : "]");
-    }
-    if (!flat)
-        sink_.end_call();
 }
 
 void LayoutWriter::open(nb::handle container, bool is_dict, Py_ssize_t size, std::int64_t indent,
@@ -170,8 +139,6 @@ void LayoutWriter::open(nb::handle container, bool is_dict, Py_ssize_t size, std
     stack_.push_back(LayoutFrame{nb::borrow(container), is_dict, fits, size, 0, entries_.size(),
                                  indent + 1, allowance});
     sink_.ascii(is_dict ? "{" : "[");
-    if (!fits)
-        sink_.end_call();
     if (is_dict)
         push_entries(container, size);
 }

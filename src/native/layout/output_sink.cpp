@@ -1,8 +1,7 @@
 // Chunked output to a write() callable. The buffer starts small and grows to
 // one chunk, so a short result costs little memory. Pieces are whole UTF-8
 // characters (repr() escapes lone surrogates) and only ASCII pieces are ever
-// cut, so every chunk decodes. With pprint's calls the buffer holds one call's
-// text, which is a few hundred characters unless it is one long literal.
+// cut, so every chunk decodes.
 #include "layout/output_sink.hpp"
 
 #include <algorithm>
@@ -35,9 +34,8 @@ void OutputSink::literal(nb::handle text) {
             nb::raise_python_error();
         utf8 = std::string_view(data, static_cast<std::size_t>(size));
     }
-    // A huge literal goes out as it is rather than being copied again, unless
-    // it has to share its write() call with what is buffered.
-    if (utf8.size() < kChunkSize || (calls_ == WriteCalls::pprint && used_ != 0)) {
+    // A huge literal goes out as it is rather than being copied again.
+    if (utf8.size() < kChunkSize) {
         ascii(utf8);
         return;
     }
@@ -45,23 +43,14 @@ void OutputSink::literal(nb::handle text) {
     write_(text);
 }
 
-void OutputSink::empty_call() {
-    if (calls_ != WriteCalls::pprint)
-        return;
-    flush();
-    write_(nb::str(""));
-}
-
 // The piece does not fit what is free: grow the buffer up to a chunk, and
 // past that send the buffer out first. An ASCII piece longer than a chunk
-// goes out in chunk-sized parts. With pprint's calls nothing goes out before
-// the call ends, so the buffer grows past a chunk to hold it whole.
+// goes out in chunk-sized parts.
 void OutputSink::spill(std::string_view piece) {
-    bool whole_calls = calls_ == WriteCalls::pprint;
-    if (whole_calls || buffer_.size() < kChunkSize) {
+    if (buffer_.size() < kChunkSize) {
         std::size_t wanted =
             std::max({buffer_.size() * 2, used_ + piece.size(), std::size_t{4096}});
-        buffer_.resize(whole_calls ? wanted : std::min(wanted, kChunkSize));
+        buffer_.resize(std::min(wanted, kChunkSize));
     }
     while (piece.size() > buffer_.size() - used_) {
         if (used_ == 0) {

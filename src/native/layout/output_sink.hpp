@@ -1,15 +1,12 @@
 // Buffered output of a layout: pieces gather in one UTF-8 buffer that goes
 // out as a str through the target's write() whenever the next piece would
 // overflow a chunk, so a large result costs a few hundred calls rather than
-// one per token, and the buffer never holds more than one chunk. A target
-// that may fail part-way instead gets the very write() calls that pprint
-// makes, so that it has seen the same text when it fails.
+// one per token, and the buffer never holds more than one chunk.
 #pragma once
 
 #include <nanobind/nanobind.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -20,20 +17,13 @@ namespace nb = nanobind;
 
 namespace harborsweep {
 
-// How the pieces are grouped into write() calls.
-enum class WriteCalls : std::uint8_t {
-    chunks,  // up to a chunk a call
-    pprint,  // one call for each of pprint's, ended by end_call()
-};
-
 class OutputSink {
 public:
     static constexpr std::size_t kChunkSize = 32 * 1024;
 
     // `write` is called with one str per group of pieces; its result is
     // ignored.
-    explicit OutputSink(nb::object write, WriteCalls calls = WriteCalls::chunks)
-        : write_(std::move(write)), calls_(calls) {}
+    explicit OutputSink(nb::object write) : write_(std::move(write)) {}
 
     // ASCII text, or whole UTF-8 characters.
     void ascii(std::string_view piece) {
@@ -71,15 +61,6 @@ public:
     }
     // A literal built by the interpreter (a str object).
     void literal(nb::handle text);
-    // Where one of pprint's write() calls ends: with WriteCalls::pprint the
-    // pieces since the last one go out as one call.
-    void end_call() {
-        if (calls_ == WriteCalls::pprint) [[unlikely]]
-            flush();
-    }
-    // The write('') that pprint makes before the first item of a list that
-    // it breaks over several lines.
-    void empty_call();
     // Writes whatever is still buffered.
     void finish() { flush(); }
 
@@ -91,7 +72,6 @@ private:
     std::vector<char, RawAllocator<char>> buffer_;  // its size is the capacity
     std::size_t used_ = 0;
     nb::object write_;
-    WriteCalls calls_;
 };
 
 }  // namespace harborsweep

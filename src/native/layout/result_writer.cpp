@@ -1,7 +1,8 @@
 // Writing results: natively when `pp` is the plain pretty printer that the
-// module creates and the result is made of plain JSON-like values, otherwise
-// through `pp.pprint` itself, so the output is the same either way, and so
-// is what a stream that fails part-way has taken by then.
+// module creates, its stream one whose write() runs none of a caller's code,
+// and the result is made of plain JSON-like values; otherwise through
+// `pp.pprint` itself. The output is the same either way, and so is what a
+// stream that fails part-way has taken by then.
 #include "layout/result_writer.hpp"
 
 #include <array>
@@ -60,11 +61,58 @@ bool is_exact_int(PyObject *object, long expected) {
     return PyLong_AsLongAndOverflow(object, &overflow) == expected && !overflow;
 }
 
+bool pprint_function(PyObject *value, PyObject *pprint_globals) {
+    return PyFunction_Check(value) && PyFunction_GET_GLOBALS(value) == pprint_globals;
+}
+
+// What PrettyPrinter's class holds: pprint's own functions, the `_dispatch`
+// table of them, and data that no layout calls (its __module__ and __doc__,
+// descriptors, the __firstlineno__ and __static_attributes__ of 3.13).
+// Anything else, such as a method patched on the class, goes through pprint.
+bool plain_class_value(PyObject *value, PyObject *pprint_globals) {
+    if (PyDict_CheckExact(value)) {
+        Py_ssize_t position = 0;
+        PyObject *key = nullptr;
+        PyObject *entry = nullptr;
+        while (PyDict_Next(value, &position, &key, &entry))
+            if (!pprint_function(entry, pprint_globals))
+                return false;
+        return true;
+    }
+    return pprint_function(value, pprint_globals) || value == Py_None ||
+           PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyTuple_CheckExact(value) ||
+           Py_IS_TYPE(value, &PyGetSetDescr_Type) || Py_IS_TYPE(value, &PyMemberDescr_Type);
+}
+
+bool plain_printer_class(nb::handle printer_type, nb::handle pprint) {
+    if (!PyModule_Check(pprint.ptr()) || !PyType_Check(printer_type.ptr()))
+        return false;
+    PyObject *pprint_globals = PyModule_GetDict(pprint.ptr());
+#if PY_VERSION_HEX >= 0x030C0000
+    nb::object members =
+        nb::steal(PyType_GetDict(reinterpret_cast<PyTypeObject *>(printer_type.ptr())));
+#else
+    nb::object members = nb::borrow(reinterpret_cast<PyTypeObject *>(printer_type.ptr())->tp_dict);
+#endif
+    if (!members.is_valid() || !PyDict_Check(members.ptr()))
+        return false;
+    Py_ssize_t position = 0;
+    PyObject *name = nullptr;
+    PyObject *value = nullptr;
+    while (PyDict_Next(members.ptr(), &position, &name, &value))
+        if (!plain_class_value(value, pprint_globals))
+            return false;
+    return true;
+}
+
 // The stream of `pp` when it is a plain PrettyPrinter(width=200) with every
-// other setting at its default; an invalid object otherwise.
+// other setting at its default, of the class as pprint made it; an invalid
+// object otherwise.
 nb::object plain_printer_stream(nb::handle module, nb::handle pp) {
-    nb::object printer_type = global(module, "pprint").attr("PrettyPrinter");
-    if (reinterpret_cast<PyObject *>(Py_TYPE(pp.ptr())) != printer_type.ptr())
+    nb::object pprint = global(module, "pprint");
+    nb::object printer_type = pprint.attr("PrettyPrinter");
+    if (reinterpret_cast<PyObject *>(Py_TYPE(pp.ptr())) != printer_type.ptr() ||
+        !plain_printer_class(printer_type, pprint))
         return {};
     nb::object attributes = nb::steal(PyObject_GenericGetDict(pp.ptr(), nullptr));
     if (!attributes.is_valid())
@@ -133,15 +181,15 @@ bool pprint_has_room(std::size_t depth) {
 nb::object write_result(nb::handle module, nb::handle value) {
     nb::object pp = global(module, "pp");
     nb::object stream = plain_printer_stream(module, pp);
+    ChunkedOutput takes = stream.is_valid() ? chunked_output(stream) : ChunkedOutput::none;
     LayoutPlan plan;
-    if (!stream.is_valid() || !plan_layout(value, plan) || !pprint_has_room(plan.depth)) {
+    if (takes == ChunkedOutput::none || !plan_layout(value, plan) ||
+        (takes == ChunkedOutput::ascii && !plan.ascii) || !pprint_has_room(plan.depth)) {
         pp.attr("pprint")(value);
         return printer_stream(pp);
     }
-    WriteCalls calls = write_calls_for(stream, plan.ascii);
-    OutputSink sink(stream.attr("write"), calls);
+    OutputSink sink(stream.attr("write"));
     write_layout(value, plan, sink);
-    sink.end_call();
     sink.ascii("\n");
     sink.finish();
     return stream;

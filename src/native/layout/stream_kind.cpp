@@ -1,10 +1,10 @@
 // Telling the streams apart. Only the standard library's own in-memory and
-// file streams take chunks: their write() runs no Python code, and what can
+// file streams take chunks: their write() runs no code of a caller's, and what can
 // still make it fail does not depend on how the text is cut into calls (a
 // closed or detached stream fails on the first call either way, a full disk
 // or a closed pipe takes what it takes), once an encoding that lacks a
 // character of the output is ruled out. Any other stream, subclasses
-// included, may count or inspect its calls.
+// included, may count or inspect its calls, or change the result.
 #include "layout/stream_kind.hpp"
 
 #include <array>
@@ -26,13 +26,20 @@ constexpr std::array<std::string_view, 4> kAsciiCodecs{
     "cp1252",
 };
 
+// Whether `object` is exactly the io type named, with neither of the methods
+// that writing calls by name, write() and the flush() of a line-buffered
+// stream, replaced on the instance (as a mock.patch.object of it does).
 bool is_exact(nb::handle object, nb::handle io, const char *type_name) {
     nb::object type = io.attr(type_name);
-    return reinterpret_cast<PyObject *>(Py_TYPE(object.ptr())) == type.ptr();
+    if (reinterpret_cast<PyObject *>(Py_TYPE(object.ptr())) != type.ptr())
+        return false;
+    nb::object own = nb::getattr(object, "__dict__", nb::none());
+    return !PyDict_Check(own.ptr()) ||
+           (!PyDict_GetItemString(own.ptr(), "write") && !PyDict_GetItemString(own.ptr(), "flush"));
 }
 
 // The attribute, or an invalid object when the stream refuses it; such a
-// stream gets pprint's calls, so that it fails where it would under pprint.
+// stream is left to pprint, so that it fails where it would under pprint.
 nb::object attribute(nb::handle object, const char *name) {
     nb::object value;
     ran_without_exception([&] { value = object.attr(name); });
@@ -69,30 +76,27 @@ std::string codec_name(nb::handle stream) {
     return std::string(text, static_cast<std::size_t>(size));
 }
 
-bool encodes_everything(const std::string &codec, bool ascii_output) {
+ChunkedOutput codec_output(const std::string &codec) {
     if (codec == "utf-8")
-        return true;
-    if (!ascii_output)
-        return false;
+        return ChunkedOutput::any;
     for (std::string_view known : kAsciiCodecs)
         if (codec == known)
-            return true;
-    return false;
+            return ChunkedOutput::ascii;
+    return ChunkedOutput::none;
 }
 
 }  // namespace
 
-WriteCalls write_calls_for(nb::handle stream, bool ascii_output) {
+ChunkedOutput chunked_output(nb::handle stream) {
     nb::module_ io = nb::module_::import_("io");
     if (is_exact(stream, io, "StringIO"))
-        return WriteCalls::chunks;
+        return ChunkedOutput::any;
     if (!is_exact(stream, io, "TextIOWrapper"))
-        return WriteCalls::pprint;
+        return ChunkedOutput::none;
     nb::object buffer = attribute(stream, "buffer");
     if (!buffer.is_valid() || !plain_binary_stream(io, buffer))
-        return WriteCalls::pprint;
-    return encodes_everything(codec_name(stream), ascii_output) ? WriteCalls::chunks
-                                                                : WriteCalls::pprint;
+        return ChunkedOutput::none;
+    return codec_output(codec_name(stream));
 }
 
 }  // namespace harborsweep

@@ -7,15 +7,12 @@
 // A literal only grows as characters are added to its text, so a line that
 // fits gathers into one piece anyway: one greedy pass over the words does
 // both the line test and the word split.
-//
-// pprint writes each piece, each line break and each parenthesis with a
-// write() call of its own; the sink is told where each ends.
 #include "layout/text_layout.hpp"
 
 #include <array>
 #include <cstdint>
 
-#include "layout/layout_plan.hpp"
+#include "layout/page.hpp"
 #include "layout/text_literal.hpp"
 
 namespace harborsweep {
@@ -36,17 +33,12 @@ public:
             return;
         }
         if (count_ == 2) {
-            if (whole_result_) {
+            if (whole_result_)
                 sink_.ascii('(');
-                sink_.end_call();
-            }
             write_text_literal(sink_, text_, first_start_, first_end_);
-            sink_.end_call();
         }
         sink_.line_break(static_cast<std::size_t>(indent_));
-        sink_.end_call();
         write_text_literal(sink_, text_, start, end);
-        sink_.end_call();
     }
 
     void finish() {
@@ -54,7 +46,6 @@ public:
             write_text_literal(sink_, text_);  // the one piece is the text
         else if (whole_result_)
             sink_.ascii(')');
-        sink_.end_call();
     }
 
 private:
@@ -178,7 +169,6 @@ void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int
                                      static_cast<std::int64_t>(text_literal_length(text)) <= room);
     if (size == 0 || fits) {
         write_text_literal(sink, text);
-        sink.end_call();
         return;
     }
     if (whole_result) {

@@ -16,7 +16,7 @@ namespace harborsweep {
 // Writes the exact str `text` starting at column `indent` with `allowance`
 // characters still to follow on its last line. `whole_result` when the text
 // is the entire value being laid out: its pieces are then enclosed in
-// parentheses. Ends the sink's write() call after each of pprint's writes.
+// parentheses.
 void write_text(OutputSink &sink, nb::handle text, std::int64_t indent, std::int64_t allowance,
                 bool whole_result);
 
