@@ -585,7 +585,10 @@ class TestLeftToPprint:
 
 
 class TestOutputAndResources:
-    def test_large_results_go_out_in_few_large_writes(self, tmp_path):
+    # Also through a printer that pprint has used before, which on 3.15
+    # keeps the state of its last call in the instance.
+    @pytest.mark.parametrize("used", [False, True], ids=["fresh", "used-by-pprint"])
+    def test_large_results_go_out_in_few_large_writes(self, tmp_path, used):
         # To a text file, as to a redirected standard output. Its write()
         # calls can't be watched from Python, but this thread's system calls
         # can: pprint's small writes would reach the file every 8 KB.
@@ -600,7 +603,10 @@ class TestOutputAndResources:
         value = [{"name": "gw-%05d" % i, "ip": "10.0.%d.%d" % (i // 256, i % 256), "up": i % 3 == 0,
                   "tags": ["t%d" % j for j in range(i % 7)]} for i in range(20000)]
         path = tmp_path / "out.txt"
-        with open(path, "w", encoding="utf-8") as stream:
+        printer = pprint.PrettyPrinter(width=200, stream=io.StringIO())
+        if used:
+            printer.pprint({"k": ["w " * 150, (1, 2)]})
+        with open(path, "w", encoding="utf-8") as stream, mock.patch.object(hs, "pp", printer):
             before = system_writes()
             assert printed_into(stream, value, native=True) is None
             stream.flush()
