@@ -527,10 +527,11 @@ def fake_sdist(path, extra=(), without=()):
                 sdist.addfile(member, io.BytesIO(text.encode()))
 
 
-def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadata_without=()):
+def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadata_without=(), description=""):
     """A wheel named `path` holding `extension` as cpython-`python`'s module
     for `arch`, by default the architecture that the name ends with, and
-    metadata without the lines that begin with `metadata_without`."""
+    metadata without the lines that begin with `metadata_without`, whose
+    long description ends with `description`."""
     info = "harborsweep-" + path.name.split("-")[1] + ".dist-info/"
     arch = arch or path.stem.rpartition("_2_17_")[2]
     files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
@@ -538,6 +539,7 @@ def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadat
     files.update({info + name: b"" for name in ("WHEEL", "RECORD", "entry_points.txt")})
     files[info + "METADATA"] = "".join(line for line in GOOD_METADATA.splitlines(keepends=True)
                                        if not line.startswith(tuple(metadata_without))).encode()
+    files[info + "METADATA"] += f"\n# harborsweep\n\n[A link](https://example.org/a). {description}\n".encode()
     files.update({f"{info}licenses/{name}": b"licence" for name in LICENCE_FILES})
     files.update({name: b"" for name in extra})
     with zipfile.ZipFile(path, "w") as wheel:
@@ -568,6 +570,8 @@ OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
     ({WHEEL_312: ("good", {"without": ["LICENSES/libcxx.txt"]})}, WHEEL_312,
      "dist-info/licenses/LICENSES/libcxx.txt: missing"),
     ({WHEEL_312: ("good", {"metadata_without": ["License-Expression"]})}, WHEEL_312, "METADATA: no License-Expression"),
+    ({WHEEL_312: ("good", {"description": "[the guide](DEVELOPMENT.md), [usage](#usage)"})}, WHEEL_312,
+     "the description links to #usage, DEVELOPMENT.md, which break on an index page"),
     ({WHEEL_312: ("good", {"without": [".so"]})}, WHEEL_312, "x86_64-linux-gnu.so: missing"),
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
@@ -586,7 +590,7 @@ OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
     ({wheel_name("313", version="0.0.9"): ("good", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "sdist-without-licence",
-        "wheel-without-a-licence-text", "wheel-without-licence-expression", "wheel-without-extension",
+        "wheel-without-a-licence-text", "wheel-without-licence-expression", "relative-link", "wheel-without-extension",
         "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "newer-glibc", "cxx-runtime",
         "other-export", "not-stripped", "other-machine", "aarch64", "aarch64-host-compiler",
         "aarch64-host-suffix", "two-sdists", "two-versions", "foreign-file"])

@@ -15,6 +15,9 @@
   component linked into its extension (those of tools/check_licences.py)
   under ``.dist-info/licenses/``, its METADATA names each of them in a
   License-File line and has a License-Expression.
+- The long description (the README, which an index shows as the project's
+  page) links only to absolute URLs: a link to another file of the tree or
+  to a heading of the page breaks there.
 - Each extension module is an ELF file for the wheel's architecture that
   needs no glibc symbol newer than 2.17 and no C++ runtime of the system
   (the C++ runtime is linked in), exports PyInit_harborsweep and nothing
@@ -62,6 +65,10 @@ WHEEL_NAME = re.compile(
 GLIBC_VERSION = re.compile(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?")
 CXX_RUNTIME = re.compile(r"lib(stdc\+\+|c\+\+|c\+\+abi|unwind)\.so")
 EXPORTS = {"PyInit_harborsweep"}
+# Markdown's link targets: inline, [text](target), and reference
+# definitions, [label]: target.
+LINK_TARGET = re.compile(r"\]\(\s*<?([^)\s>]+)|^ {0,3}\[[^\]]+\]:\s*<?([^\s>]+)", re.M)
+ABSOLUTE_URL = re.compile(r"[a-z][a-z0-9+.-]*:", re.I)
 
 
 def sdist_problems(path: Path) -> list[str]:
@@ -131,7 +138,12 @@ def metadata_problems(text: str) -> list[str]:
     headers = HeaderParser().parsestr(text)
     problems = [] if (headers["License-Expression"] or "").strip() else ["METADATA: no License-Expression"]
     named = set(headers.get_all("License-File") or [])
-    return problems + [f"METADATA: no License-File: {member}" for member in sorted(LICENCE_FILES - named)]
+    problems += [f"METADATA: no License-File: {member}" for member in sorted(LICENCE_FILES - named)]
+    targets = {match[1] or match[2] for match in LINK_TARGET.finditer(headers.get_payload() or "")}
+    relative = sorted(target for target in targets if not ABSOLUTE_URL.match(target))
+    if relative:
+        problems.append(f"METADATA: the description links to {', '.join(relative)}, which break on an index page")
+    return problems
 
 
 def wheel_problems(path: Path) -> list[str]:
