@@ -651,7 +651,8 @@ def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, site, tr
     else:
         files = {NANOBIND_LICENCE: texts["nanobind.txt"], ROBIN_MAP_HEADER: header_opened_by(texts["robin_map.txt"]),
                  **{f"ziglang/lib/{part}/LICENSE.TXT": texts[f"{part}.txt"] for part in ("libcxx", "libcxxabi",
-                                                                                         "libunwind")}}
+                                                                                         "libunwind")},
+                 "ziglang/LICENSE": texts["zig.txt"]}
         for name, text in {**files, **site}.items():
             if text is not None:
                 (tmp_path / "site" / name).parent.mkdir(parents=True, exist_ok=True)

@@ -3,12 +3,14 @@ carries, are still those of the packages that the release build compiles
 and links into the extension module, copied from those packages.
 
 What the zig build links in (found with the linker's map): nanobind's own
-code and the robin_map hash map that it bundles, and members of LLVM's
-libc++, libc++abi and libunwind, which zig builds from its own copy of
-their sources. Each text comes from the installed distribution that holds
-that code: nanobind's licence from its wheel's metadata, robin_map's from
-the comment that opens its header in nanobind's package (robin_map ships no
-licence file there), and LLVM's from the ziglang package.
+code and the robin_map hash map that it bundles, members of LLVM's libc++,
+libc++abi and libunwind, which zig builds from its own copy of their
+sources, and, in the aarch64 module, a few functions of zig's own
+compiler_rt (memcpy, memmove, memset, strlen, bcmp). Each text comes from
+the installed distribution that holds that code: nanobind's licence from
+its wheel's metadata, robin_map's from the comment that opens its header in
+nanobind's package (robin_map ships no licence file there), LLVM's and
+zig's from the ziglang package.
 
 Usage: python tools/check_licences.py TREE DISTRIBUTION=SITE...
 
@@ -35,6 +37,7 @@ SOURCES = {
     "libcxx.txt": ("ziglang", "ziglang/lib/libcxx/LICENSE.TXT", False),
     "libcxxabi.txt": ("ziglang", "ziglang/lib/libcxxabi/LICENSE.TXT", False),
     "libunwind.txt": ("ziglang", "ziglang/lib/libunwind/LICENSE.TXT", False),
+    "zig.txt": ("ziglang", "ziglang/LICENSE", False),
 }
 
 
