@@ -130,7 +130,10 @@ def progress_line(line: bytes) -> str | None:
     if not shown:
         return None
     text = shown[1].decode(errors="replace")
-    return re.sub(r"\S*/", "", text) if text.startswith("[") else text
+    if not text.startswith("["):
+        return text
+    count, _, step = text.partition("] ")
+    return f"{count}] " + re.sub(r"\S*/", "", step)
 
 
 def run_logged(step: str, command: list[str], log: Path, note: str = "", **options) -> None:
@@ -246,7 +249,7 @@ def build(args: argparse.Namespace) -> Path:
     source = unpack(Path(args.sdist), work / "source")
     drift = check_licences.problems(source, {"ziglang": zig_binary().parent.parent})
     if drift:
-        sys.exit("build_wheel: the licence texts of LLVM's C++ runtime are not this zig's "
+        sys.exit("build_wheel: LICENSES/ no longer holds the licence texts of this zig "
                  "(copy them again from it):\n" + "\n".join(drift))
     venv = work / "venv"
     python = str(venv / "bin" / "python")
