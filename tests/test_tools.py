@@ -571,7 +571,7 @@ OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
      "dist-info/licenses/LICENSES/libcxx.txt: missing"),
     ({WHEEL_312: ("good", {"metadata_without": ["License-Expression"]})}, WHEEL_312, "METADATA: no License-Expression"),
     ({WHEEL_312: ("good", {"description": "[the guide](DEVELOPMENT.md), [usage](#usage)"})}, WHEEL_312,
-     "the description links to #usage, DEVELOPMENT.md, which break on an index page"),
+     "the description links to #usage, DEVELOPMENT.md; relative links break"),
     ({WHEEL_312: ("good", {"without": [".so"]})}, WHEEL_312, "x86_64-linux-gnu.so: missing"),
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),

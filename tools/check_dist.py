@@ -36,10 +36,10 @@ from __future__ import annotations
 
 import io
 import re
-from email.parser import HeaderParser
 import sys
 import tarfile
 import zipfile
+from email.parser import HeaderParser
 from pathlib import Path
 
 from elftools.common.exceptions import ELFError
@@ -142,7 +142,7 @@ def metadata_problems(text: str) -> list[str]:
     targets = {match[1] or match[2] for match in LINK_TARGET.finditer(headers.get_payload() or "")}
     relative = sorted(target for target in targets if not ABSOLUTE_URL.match(target))
     if relative:
-        problems.append(f"METADATA: the description links to {', '.join(relative)}, which break on an index page")
+        problems.append(f"METADATA: the description links to {', '.join(relative)}; relative links break on an index page")
     return problems
 
 
