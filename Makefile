@@ -256,22 +256,23 @@ $(dist_tools_ready)
 $(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) dist/harborsweep-*.tar.gz dist
 endef
 
-# The release wheel for PYTHON alone, built as `make dist` builds each one
-# (from a source distribution made for it in $(DIST_WORK)/sdist), and
-# checked alike. It goes to dist/, where it replaces an older wheel for the
-# same interpreter and architecture and leaves every other file as it was.
+# The release wheel for PYTHON alone, built as `make dist` builds each one,
+# from a source distribution made for it, and checked alike, with that
+# source distribution. Both go to dist/: the wheel replaces an older one for
+# the same interpreter and architecture, the source distribution any older
+# one, and every other file stays as it was.
 # ZIG_TARGET=$(AARCH64_TARGET) makes the 64-bit ARM one.
 wheel:
 	$(if $(ROOT_PYTHON),$(call instead_in_root,$@),$(wheel_here))
 
 define wheel_here
 $(dist_tools_ready)
-rm -rf $(DIST_WORK)/sdist
-$(DIST_TOOLS)/bin/python -m build --sdist --outdir $(DIST_WORK)/sdist .
-@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) $(DIST_WORK)/sdist/harborsweep-*.tar.gz dist) && \
-$(DIST_TOOLS)/bin/twine check --strict "$$wheel" && \
-$(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" && \
-ls -l "$$wheel"
+rm -f dist/harborsweep-*.tar.gz
+$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
+@wheel=$$($(BUILD_WHEEL) --python $(FOUND_PYTHON) $(WHEEL_HEADERS) dist/harborsweep-*.tar.gz dist) && \
+$(DIST_TOOLS)/bin/twine check --strict "$$wheel" dist/harborsweep-*.tar.gz && \
+$(DIST_TOOLS)/bin/python tools/check_dist.py "$$wheel" dist/harborsweep-*.tar.gz && \
+ls -l "$$wheel" dist/harborsweep-*.tar.gz
 endef
 
 # $(call wheel_installed,INTERPRETER,VENV,ARCH): a new virtual environment

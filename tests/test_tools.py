@@ -572,10 +572,16 @@ def extensions(tmp_path_factory):
     return made
 
 
+# The licence files every release file carries: ours and those of LICENSES/.
+LICENCE_FILES = ["LICENSE"] + sorted(f"LICENSES/{path.name}" for path in (ROOT / "LICENSES").iterdir())
+GOOD_METADATA = "Metadata-Version: 2.4\nName: harborsweep\nVersion: {version}\nLicense-Expression: MIT\n" + "".join(
+    f"License-File: {name}\n" for name in LICENCE_FILES)
+
+
 def fake_sdist(path, extra=(), without=()):
     root = path.name.removesuffix(".tar.gz")
     files = {"PKG-INFO": "", "pyproject.toml": "", "CMakeLists.txt": "", "README.md": "",
-             "src/native/module/module.cpp": "", **{name: "" for name in extra}}
+             "src/native/module/module.cpp": "", **{name: "" for name in LICENCE_FILES + list(extra)}}
     with tarfile.open(path, "w:gz") as sdist:
         for name, text in files.items():
             if name not in without:
@@ -584,18 +590,23 @@ def fake_sdist(path, extra=(), without=()):
                 sdist.addfile(member, io.BytesIO(text.encode()))
 
 
-def fake_wheel(path, extension, python, extra=(), without=(), arch=None):
+def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadata_without=(), description=""):
     """A wheel named `path` holding `extension` as cpython-`python`'s module
-    for `arch`, by default the architecture that the name ends with."""
+    for `arch`, by default the architecture that the name ends with, and
+    metadata without the lines that begin with `metadata_without`, whose
+    long description ends with `description`."""
     info = "harborsweep-" + path.name.split("-")[1] + ".dist-info/"
     arch = arch or path.stem.rpartition("_2_17_")[2]
     files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
     files[f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"] = extension
-    files.update({info + name: b"" for name in ("METADATA", "WHEEL", "RECORD", "entry_points.txt")})
-    # What pip needs to install it.
-    version = path.name.split("-")[1]
-    files[info + "METADATA"] = f"Metadata-Version: 2.1\nName: harborsweep\nVersion: {version}\n".encode()
+    # What pip needs to install it, and what check_dist reads.
+    files.update({info + name: b"" for name in ("RECORD", "entry_points.txt")})
     files[info + "WHEEL"] = b"Wheel-Version: 1.0\n"
+    metadata = GOOD_METADATA.format(version=path.name.split("-")[1])
+    files[info + "METADATA"] = "".join(line for line in metadata.splitlines(keepends=True)
+                                       if not line.startswith(tuple(metadata_without))).encode()
+    files[info + "METADATA"] += f"\n# harborsweep\n\n[A link](https://example.org/a). {description}\n".encode()
+    files.update({f"{info}licenses/{name}": b"licence" for name in LICENCE_FILES})
     files.update({name: b"" for name in extra})
     with zipfile.ZipFile(path, "w") as wheel:
         for name, data in files.items():
@@ -623,6 +634,12 @@ FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylin
     ({SDIST: ("sdist", {"extra": ["tests/test_tools.py"]})}, SDIST, "tests/test_tools.py: not part of a build"),
     ({SDIST: ("sdist", {"extra": ["src/native/filter/filter.o"]})}, SDIST, "filter.o: not part of a build"),
     ({SDIST: ("sdist", {"without": ["CMakeLists.txt"]})}, SDIST, "CMakeLists.txt: missing"),
+    ({SDIST: ("sdist", {"without": ["LICENSE"]})}, SDIST, "LICENSE: missing"),
+    ({WHEEL_312: ("good", {"without": ["LICENSES/libcxx.txt"]})}, WHEEL_312,
+     "dist-info/licenses/LICENSES/libcxx.txt: missing"),
+    ({WHEEL_312: ("good", {"metadata_without": ["License-Expression"]})}, WHEEL_312, "METADATA: no License-Expression"),
+    ({WHEEL_312: ("good", {"description": "[the guide](DEVELOPMENT.md), [usage](#usage)"})}, WHEEL_312,
+     "the description links to #usage, DEVELOPMENT.md; relative links break"),
     ({WHEEL_312: ("good", {"without": [".so"]})}, WHEEL_312, "x86_64-linux-gnu.so: missing"),
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
@@ -647,7 +664,8 @@ FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylin
     ({wheel_name("313", version="0.0.9"): ("good", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({SDIST: None, "harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
-], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "wheel-without-extension",
+], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "sdist-without-licence",
+        "wheel-without-a-licence-text", "wheel-without-licence-expression", "relative-link", "wheel-without-extension",
         "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "newer-glibc",
         "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export", "not-stripped",
         "other-machine", "aarch64", "aarch64-host-compiler", "aarch64-host-suffix", "two-sdists", "no-sdist",
@@ -674,6 +692,54 @@ def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, b
     if fault is not None:
         assert any(fault in text for text in (folder if line == "" else [files.pop(line)])), done.stdout
     assert set(files.values()) == {"ok"} and (folder == [] or line == ""), done.stdout
+
+
+# tools/check_licences.py, which the release build runs for zig before it
+# builds and for nanobind while CMake configures: LICENSES/ against packages
+# installed into a fake site folder, made from LICENSES/ itself, with one
+# text changed (None: taken out) per case; "installed" compares it with the
+# nanobind that builds the package here.
+CHECK_LICENCES = ROOT / "tools" / "check_licences.py"
+NANOBIND_LICENCE = "nanobind-3.1.0.dist-info/licenses/LICENSE"
+ROBIN_MAP_HEADER = "nanobind/ext/robin_map/include/tsl/robin_map.h"
+
+
+def header_opened_by(text):
+    return "/**\n" + "".join(f" * {line}".rstrip() + "\n" for line in text.splitlines()) + " */\n#pragma once\n"
+
+
+@pytest.mark.parametrize("site, tree, told", [
+    ({}, {}, None),
+    ({NANOBIND_LICENCE: "Copyright (c) 2027 Wenzel Jakob\n"}, {}, "LICENSES/nanobind.txt: differs from"),
+    ({ROBIN_MAP_HEADER: header_opened_by("MIT License\n\nCopyright (c) 2027 Thibaut\n")}, {},
+     "LICENSES/robin_map.txt: differs from"),
+    ({"ziglang/lib/libunwind/LICENSE.TXT": "LLVM 23\n"}, {}, "LICENSES/libunwind.txt: differs from"),
+    ({"ziglang/lib/libcxx/LICENSE.TXT": None}, {}, "LICENSES/libcxx.txt: 0 files ziglang/lib/libcxx/LICENSE.TXT"),
+    ({}, {"zlib.txt": "zlib\n"}, "LICENSES/zlib.txt: copied from no distribution"),
+    ("installed", {}, None),
+], ids=["same", "nanobind", "robin-map", "libunwind", "zig-without-it", "unknown-text", "installed"])
+def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, site, tree, told):
+    texts = {path.name: path.read_text() for path in (ROOT / "LICENSES").iterdir()}
+    shutil.copytree(ROOT / "LICENSES", tmp_path / "LICENSES")
+    for name, text in tree.items():
+        (tmp_path / "LICENSES" / name).write_text(text)
+    if site == "installed":
+        nanobind = pytest.importorskip("nanobind")
+        sites = [f"nanobind={Path(nanobind.__file__).parent.parent}"]
+    else:
+        files = {NANOBIND_LICENCE: texts["nanobind.txt"], ROBIN_MAP_HEADER: header_opened_by(texts["robin_map.txt"]),
+                 **{f"ziglang/lib/{part}/LICENSE.TXT": texts[f"{part}.txt"] for part in ("libcxx", "libcxxabi",
+                                                                                         "libunwind")},
+                 "ziglang/LICENSE": texts["zig.txt"]}
+        for name, text in {**files, **site}.items():
+            if text is not None:
+                (tmp_path / "site" / name).parent.mkdir(parents=True, exist_ok=True)
+                (tmp_path / "site" / name).write_text(text)
+        sites = [f"nanobind={tmp_path / 'site'}", f"ziglang={tmp_path / 'site'}"]
+    done = subprocess.run([sys.executable, str(CHECK_LICENCES), str(tmp_path), *sites], capture_output=True,
+                          text=True, timeout=30)
+    assert done.returncode == (0 if told is None else 1), done.stdout + done.stderr
+    assert [told in line for line in done.stdout.splitlines()] == ([] if told is None else [True]), done.stdout
 
 
 # tools/check_installed.py, which `make test-wheel` runs before the suite: the

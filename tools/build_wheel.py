@@ -30,6 +30,17 @@ after auditwheel, the build's log, and wheel.sha256, which names the wheel
 written to OUTDIR and its hash so that a later step can prove that the file
 it takes is this one. The folder is emptied first. An older wheel for the
 same interpreter and architecture in OUTDIR is replaced.
+
+The licence texts that the wheel carries for the third-party code linked
+into the module (LICENSES/) must still be those of the packages that the
+build takes it from: tools/check_licences.py compares them with the zig
+used here before the build, and CMake with the nanobind it compiles.
+
+Each stage prints a line on standard error naming the log that holds its
+whole output, and the build shows its own steps as they come (CMake's
+configuring, which on a target's first build includes zig compiling its
+C++ runtime, then each compile and link); standard output gets the wheel's
+path alone.
 """
 
 from __future__ import annotations
@@ -45,6 +56,8 @@ import sys
 import tarfile
 from pathlib import Path
 
+import check_licences
+
 ROOT = Path(__file__).resolve().parent.parent
 WRAPPERS = ROOT / "tools" / "zig"
 # Kept from one build to the next: zig compiles its libc++ and glibc stubs
@@ -52,6 +65,12 @@ WRAPPERS = ROOT / "tools" / "zig"
 ZIG_CACHE = ROOT / "build" / "zig-cache"
 TARGET = re.compile(r"(?P<arch>[a-z0-9_]+)-linux-gnu\.(?P<major>\d+)\.(?P<minor>\d+)")
 LOG_TAIL = 60
+FIRST_BUILD_NOTE = (", which configures, compiles and links; for a target's first build on this machine zig "
+                    "also compiles its C++ runtime while CMake configures, about 8 minutes")
+# What of the build's own output is shown as it comes, besides the stage
+# lines: scikit-build-core's steps and ninja's numbered compile and link
+# steps.
+PROGRESS = re.compile(rb"\s*(\*\*\* .*|\[\d+/\d+\] .*)")
 # Debian's names for the architectures.
 DEBIAN_ARCHITECTURES = {"x86_64": "amd64", "aarch64": "arm64"}
 
@@ -99,17 +118,43 @@ def platform_tag(target: str) -> tuple[str, str]:
     return match["arch"], f"manylinux_{match['major']}_{match['minor']}_{match['arch']}"
 
 
-def run_logged(step: str, command: list[str], log: Path, **options) -> None:
-    """Runs `command` with its output appended to `log`; on failure shows
-    the log's last lines and stops, naming `step`."""
-    with log.open("a") as stream:
-        stream.write(f"$ {' '.join(command)}\n")
+def say(line: str) -> None:
+    print(line, file=sys.stderr, flush=True)
+
+
+def progress_line(line: bytes) -> str | None:
+    """The build's progress that `line` of its output tells, shortened, or
+    None: a compile step names its object file alone, not the folders of
+    the build environment."""
+    shown = PROGRESS.fullmatch(line.rstrip(b"\r\n"))
+    if not shown:
+        return None
+    text = shown[1].decode(errors="replace")
+    if not text.startswith("["):
+        return text
+    count, _, step = text.partition("] ")
+    return f"{count}] " + re.sub(r"\S*/", "", step)
+
+
+def run_logged(step: str, command: list[str], log: Path, note: str = "", **options) -> None:
+    """Runs `command` with its output appended to `log` and its progress
+    shown, after a line naming `step` (and `note`, what to expect of it); on
+    failure shows the log's last lines and stops, naming `step`."""
+    say(f"build_wheel: {step}{note} (the whole log: {log})")
+    with log.open("ab") as stream:
+        stream.write(f"$ {' '.join(command)}\n".encode())
         stream.flush()
-        done = subprocess.run(command, stdout=stream, stderr=subprocess.STDOUT, **options)
-    if done.returncode != 0:
+        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **options)
+        for line in process.stdout:
+            stream.write(line)
+            shown = progress_line(line)
+            if shown:
+                say(f"  {shown}")
+        returncode = process.wait()
+    if returncode != 0:
         lines = log.read_text(errors="replace").splitlines()
         print("\n".join(lines[-LOG_TAIL:]), file=sys.stderr)
-        sys.exit(f"build_wheel: {step} failed ({done.returncode}); the whole log: {log}")
+        sys.exit(f"build_wheel: {step} failed ({returncode}); the whole log: {log}")
 
 
 def build_environment(target: str, headers: list[Path]) -> dict[str, str]:
@@ -162,7 +207,8 @@ def debian_headers(suite: str, arch: str, version: str, into: Path, log: Path) -
 
 
 def backend_settings(args: argparse.Namespace, headers: Path | None) -> list[str]:
-    settings = [f"cmake.toolchain-file={WRAPPERS / 'toolchain.cmake'}"]
+    settings = [f"cmake.toolchain-file={WRAPPERS / 'toolchain.cmake'}",
+                f"cmake.define.HARBORSWEEP_CHECK_LICENCES={ROOT / 'tools' / 'check_licences.py'}"]
     if headers:
         settings.append(f"cmake.define.Python_INCLUDE_DIR={headers}")
     return [f"--config-settings={setting}" for setting in settings + args.config_settings]
@@ -214,6 +260,10 @@ def build(args: argparse.Namespace) -> Path:
     headers = suite and debian_headers(suite, arch, version, work / "include", log)
     env = build_environment(args.target, [] if headers else split_headers(include, multiarch, work))
     source = unpack(Path(args.sdist), work / "source")
+    drift = check_licences.problems(source, {"ziglang": zig_binary().parent.parent})
+    if drift:
+        sys.exit("build_wheel: LICENSES/ no longer holds the licence texts of this zig "
+                 "(copy them again from it):\n" + "\n".join(drift))
     venv = work / "venv"
     python = str(venv / "bin" / "python")
     run_logged("making the build environment", [args.python, "-m", "venv", str(venv)], log, env=env)
@@ -229,7 +279,7 @@ def build(args: argparse.Namespace) -> Path:
         isolation = ["--no-build-isolation"]
     run_logged("pip wheel", [python, "-m", "pip", "wheel", "-v", "--disable-pip-version-check", "--no-deps",
                              *isolation, "-w", str(work / "wheel"), *backend_settings(args, headers), str(source)],
-               log, env=env)
+               log, env=env, note=FIRST_BUILD_NOTE)
     (built,) = (work / "wheel").glob("*.whl")
     # auditwheel offers only the machine's own architecture's tags by name;
     # for another one it is left to choose, and its choice checked below.

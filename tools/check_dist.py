@@ -3,13 +3,21 @@
 - The folder holds one source distribution and at least one wheel, all of
   one version, and nothing else.
 - The source distribution holds pyproject.toml, CMakeLists.txt, README.md,
-  src/ and its PKG-INFO, and nothing else: no built files or caches.
+  LICENSE, the licence texts of LICENSES/, src/ and its PKG-INFO, and
+  nothing else: no built files or caches.
 - Each wheel is named for one CPython and for manylinux2014 on a known
   architecture (harborsweep-V-cp311-cp311-manylinux2014_x86_64.
   manylinux_2_17_x86_64.whl), and holds the package (``__init__.py``,
   ``__main__.py``, the type stub, ``py.typed``), the extension module for
   that interpreter and architecture, and the metadata, and nothing else: no
   tests, no sources, no libraries that auditwheel had to bring along.
+- Each wheel carries our LICENSE and the licence text of each third-party
+  component linked into its extension (those of tools/check_licences.py)
+  under ``.dist-info/licenses/``, its METADATA names each of them in a
+  License-File line and has a License-Expression.
+- The long description (the README, which an index shows as the project's
+  page) links only to absolute URLs: a link to another file of the tree or
+  to a heading of the page breaks there.
 - Each extension module is an ELF file for the wheel's architecture that
   needs no glibc symbol newer than 2.17 and no C++ runtime of the system
   (the C++ runtime is linked in), exports PyInit_harborsweep and nothing
@@ -31,6 +39,7 @@ import re
 import sys
 import tarfile
 import zipfile
+from email.parser import HeaderParser
 from pathlib import Path
 
 from elftools.common.exceptions import ELFError
@@ -38,8 +47,11 @@ from elftools.elf.dynamic import DynamicSection
 from elftools.elf.elffile import ELFFile
 from elftools.elf.gnuversions import GNUVerNeedSection
 
-SDIST_TOP = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "src"}
-SDIST_NEEDS = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md"}
+from check_licences import SOURCES
+
+LICENCE_FILES = {"LICENSE"} | {f"LICENSES/{name}" for name in SOURCES}
+SDIST_TOP = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "LICENSES", "src"}
+SDIST_NEEDS = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md"} | LICENCE_FILES
 BUILT_OR_CACHED = re.compile(r"(^|/)__pycache__/|\.(so|o|a|pyc|pyo)$")
 PACKAGE = {f"harborsweep/{name}" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
 METADATA = {"METADATA", "WHEEL", "RECORD", "entry_points.txt"}
@@ -53,6 +65,10 @@ WHEEL_NAME = re.compile(
 GLIBC_VERSION = re.compile(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?")
 CXX_RUNTIME = re.compile(r"lib(stdc\+\+|c\+\+|c\+\+abi|unwind)\.so")
 EXPORTS = {"PyInit_harborsweep"}
+# Markdown's link targets: inline, [text](target), and reference
+# definitions, [label]: target.
+LINK_TARGET = re.compile(r"\]\(\s*<?([^)\s>]+)|^ {0,3}\[[^\]]+\]:\s*<?([^\s>]+)", re.M)
+ABSOLUTE_URL = re.compile(r"[a-z][a-z0-9+.-]*:", re.I)
 
 
 def sdist_problems(path: Path) -> list[str]:
@@ -118,6 +134,18 @@ def extension_problems(data: bytes, arch: str) -> list[str]:
     return problems
 
 
+def metadata_problems(text: str) -> list[str]:
+    headers = HeaderParser().parsestr(text)
+    problems = [] if (headers["License-Expression"] or "").strip() else ["METADATA: no License-Expression"]
+    named = set(headers.get_all("License-File") or [])
+    problems += [f"METADATA: no License-File: {member}" for member in sorted(LICENCE_FILES - named)]
+    targets = {match[1] or match[2] for match in LINK_TARGET.finditer(headers.get_payload() or "")}
+    relative = sorted(target for target in targets if not ABSOLUTE_URL.match(target))
+    if relative:
+        problems.append(f"METADATA: the description links to {', '.join(relative)}; relative links break on an index page")
+    return problems
+
+
 def wheel_problems(path: Path) -> list[str]:
     name = WHEEL_NAME.fullmatch(path.name)
     if not name or name["arch"] not in MACHINES:
@@ -129,9 +157,12 @@ def wheel_problems(path: Path) -> list[str]:
     problems = []
     with zipfile.ZipFile(path) as wheel:
         names = {member for member in wheel.namelist() if not member.endswith("/")}
-        expected = PACKAGE | {extension} | {info + member for member in METADATA}
+        expected = (PACKAGE | {extension} | {info + member for member in METADATA}
+                    | {f"{info}licenses/{member}" for member in LICENCE_FILES})
         problems += [f"{member}: unexpected" for member in sorted(names - expected)]
         problems += [f"{member}: missing" for member in sorted(expected - names)]
+        if info + "METADATA" in names:
+            problems += metadata_problems(wheel.read(info + "METADATA").decode("utf-8", errors="replace"))
         if extension in names:
             found = extension_problems(wheel.read(extension), arch)
             if found:
