@@ -308,7 +308,8 @@ endef
 # byte for byte (DEVELOPMENT.md tells why). A supported version that the
 # table leaves out gets no aarch64 wheel.
 AARCH64_TARGET := aarch64-linux-gnu.2.17
-AARCH64_HEADERS := python3.10=interpreter python3.11=debian:bookworm python3.12=interpreter python3.13=debian:trixie
+AARCH64_HEADERS := python3.10=interpreter python3.11=debian:bookworm python3.12=interpreter python3.13=debian:trixie \
+    python3.14=debian:sid python3.15=debian:sid
 # $(call aarch64_headers,python3.X): that version's source, or nothing.
 aarch64_headers = $(patsubst $(1)=%,%,$(filter $(1)=%,$(AARCH64_HEADERS)))
 AARCH64_PYTHONS = $(strip $(foreach name,$(SUPPORTED_PYTHONS),$(if $(call aarch64_headers,$(name)),$(name))))
@@ -323,30 +324,29 @@ dist-aarch64:
 	$(call each_supported_python,release-wheel ZIG_TARGET=$(AARCH64_TARGET),release-wheel ZIG_TARGET=$(AARCH64_TARGET),$(AARCH64_PYTHONS))
 
 # The arm64 interpreter that the aarch64 wheel is tested with: Debian's
-# CPython of AARCH64_TEST_VERSION under qemu-user, both unpacked from
-# Debian's packages into build/aarch64 (tools/debian_packages): nothing on
-# the machine changes, and no binfmt_misc handler is registered. The
-# interpreter is a script that starts it under qemu with argv[0] set to the
-# script's own path, so that a virtual environment's python (a link to it)
-# finds its pyvenv.cfg, and sys.executable, the console scripts' shebangs
-# and every child that the tests start lead back to the emulator.
+# CPython of AARCH64_TEST_VERSION, from the suite whose headers
+# AARCH64_HEADERS builds that version's wheel against, under qemu-user from
+# AARCH64_QEMU_SUITE, both unpacked from Debian's packages into
+# build/aarch64 (tools/debian_packages): nothing on the machine changes, and
+# no binfmt_misc handler is registered. tools/emulated_python makes the
+# interpreter a script that starts it under qemu (DEVELOPMENT.md tells
+# what else it prepares).
 AARCH64_TEST_VERSION := 3.11
-AARCH64_TEST_SUITE := bookworm
+AARCH64_TEST_SUITE = $(or $(patsubst debian:%,%,$(filter debian:%,$(call aarch64_headers,python$(AARCH64_TEST_VERSION)))),$(error \
+    AARCH64_TEST_VERSION=$(AARCH64_TEST_VERSION): AARCH64_HEADERS names no Debian suite with an arm64 Python $(AARCH64_TEST_VERSION)))
+AARCH64_QEMU_SUITE := bookworm
 AARCH64 := build/aarch64
-AARCH64_PYTHON := $(AARCH64)/bin/python$(AARCH64_TEST_VERSION)
-AARCH64_VENV := .venv/wheel-test-aarch64-py$(AARCH64_TEST_VERSION)
+AARCH64_ROOT = $(AARCH64)/root-py$(AARCH64_TEST_VERSION)
+AARCH64_PYTHON = $(AARCH64)/bin/python$(AARCH64_TEST_VERSION)
+AARCH64_VENV = .venv/wheel-test-aarch64-py$(AARCH64_TEST_VERSION)
 
 wheel-aarch64:
 	$(MAKE) --no-print-directory wheel ZIG_TARGET=$(AARCH64_TARGET) PYTHON=python$(AARCH64_TEST_VERSION)
 
 aarch64-python:
-	tools/debian_packages --no-dependencies $$(dpkg --print-architecture) $(AARCH64_TEST_SUITE) $(AARCH64)/qemu qemu-user-static
-	tools/debian_packages arm64 $(AARCH64_TEST_SUITE) $(AARCH64)/root python$(AARCH64_TEST_VERSION) python$(AARCH64_TEST_VERSION)-venv
-	mkdir -p $(dir $(AARCH64_PYTHON))
-	printf '#!/bin/sh\nexec %s -L %s -0 "$$0" %s "$$@"\n' \
-	    $(CURDIR)/$(AARCH64)/qemu/usr/bin/qemu-aarch64-static $(CURDIR)/$(AARCH64)/root \
-	    $(CURDIR)/$(AARCH64)/root/usr/bin/python$(AARCH64_TEST_VERSION) >$(AARCH64_PYTHON)
-	chmod +x $(AARCH64_PYTHON)
+	tools/debian_packages --no-dependencies $$(dpkg --print-architecture) $(AARCH64_QEMU_SUITE) $(AARCH64)/qemu qemu-user-static
+	tools/debian_packages arm64 $(AARCH64_TEST_SUITE) $(AARCH64_ROOT) python$(AARCH64_TEST_VERSION) python$(AARCH64_TEST_VERSION)-venv
+	tools/emulated_python $(AARCH64)/qemu/usr/bin/qemu-aarch64-static $(AARCH64_ROOT) python$(AARCH64_TEST_VERSION) $(AARCH64_PYTHON)
 
 # The whole suite against the aarch64 wheel for AARCH64_TEST_VERSION, as
 # `make test-wheel` runs it, everything under emulation: the wheel is the
@@ -358,6 +358,6 @@ aarch64-python:
 # everyday number of examples, CI or not: what this run adds is the other
 # architecture, not a wider search, and each example costs several times as
 # much here.
-test-wheel-aarch64: wheel-aarch64 aarch64-python
+test-wheel-aarch64: aarch64-python wheel-aarch64
 	$(call wheel_installed,$(AARCH64_PYTHON),$(AARCH64_VENV),aarch64)
 	HARBORSWEEP_EMULATED=qemu-aarch64 HYPOTHESIS_PROFILE=default $(AARCH64_VENV)/bin/pytest $(ARGS)

@@ -378,29 +378,56 @@ printf '<%s>' "$@" >>"$LOG"; echo >>"$LOG"
 case "$*" in *"$FAIL"*) exit 1 ;; esac
 """
 AARCH64_HEADERS = {"3.10": "interpreter", "3.11": "debian:bookworm", "3.12": "interpreter",
-                   "3.13": "debian:trixie"}
+                   "3.13": "debian:trixie", "3.14": "debian:sid", "3.15": "debian:sid"}
 
 
-@pytest.mark.parametrize("versions, fail, status, built, said", [
-    (["3.10", "3.11", "3.12", "3.13", "3.14"], "no such", 0, ["3.10", "3.11", "3.12", "3.13"],
-     "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: python3.14 python3.15"),
+@pytest.mark.parametrize("versions, table, fail, status, built, said", [
+    (list(AARCH64_HEADERS), [], "no such", 0, list(AARCH64_HEADERS),
+     "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: none"),
+    (list(AARCH64_HEADERS), ["AARCH64_HEADERS=python3.11=debian:bookworm"], "no such", 0, ["3.11"],
+     "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: python3.10 python3.12 python3.13 python3.14 "
+     "python3.15"),
     # A failed build fails the run, as for the host's wheels, after the others.
-    (["3.11", "3.12", "3.13"], "python3.12", 2, ["3.11", "3.12", "3.13"], "=== FAILED with python3.12"),
-    (["3.14"], "no such", 2, [], "=== none of python3.10 python3.11 python3.12 python3.13 found"),
-], ids=["all-with-headers", "one-fails", "none-with-headers"])
-def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, versions, fail, status, built,
-                                                                          said):
+    (["3.11", "3.12", "3.13"], [], "python3.12", 2, ["3.11", "3.12", "3.13"], "=== FAILED with python3.12"),
+    (["3.14"], ["AARCH64_HEADERS=python3.11=debian:bookworm"], "no such", 2, [], "=== none of python3.11 found"),
+], ids=["all-with-headers", "some-without", "one-fails", "none-with-headers"])
+def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, versions, table, fail, status,
+                                                                          built, said):
     for version in versions:
         executable(machine.bin / f"python{version}", FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
     executable(tree / ".venv" / "dist-tools" / "bin" / "python", FAKE_DIST_TOOLS_PYTHON)
-    done, calls = make(machine, tree, "dist-aarch64", f"PYTHON={sys.executable}", FAIL=fail)
+    done, calls = make(machine, tree, "dist-aarch64", f"PYTHON={sys.executable}", *table, FAIL=fail,
+                       DEBIAN_ROOT_PYTHONS="")
     assert done.returncode == status, done.stdout + done.stderr
     assert said in done.stdout.splitlines()
     assert [call for call in calls if "<tools/build_wheel.py>" in call] == [
         f"<tools/build_wheel.py><--target><aarch64-linux-gnu.2.17><--work><build/dist>"
         f"<--python><{machine.bin / f'python{version}'}><--headers><{AARCH64_HEADERS[version]}>"
         "<dist/harborsweep-*.tar.gz><dist>" for version in built]
+
+
+# The emulated test run's arm64 interpreter comes from the Debian suite whose
+# headers its version's wheel is built against, under bookworm's emulator
+# whatever that suite; a version that no suite has is refused before any
+# download or the wheel's build.
+@pytest.mark.parametrize("goal, version, suite", [
+    ("aarch64-python", "3.11", "bookworm"), ("aarch64-python", "3.15", "sid"), ("test-wheel-aarch64", "3.12", None),
+])
+def test_make_aarch64_python_unpacks_the_suite_that_has_the_version(machine, goal, version, suite):
+    executable(machine.bin / "dpkg", "#!/bin/sh\necho amd64\n")
+    tree = copy_of_the_tree(machine)
+    for tool in ("debian_packages", "emulated_python"):
+        executable(tree / "tools" / tool, FAKE_DIST_TOOLS_PYTHON)
+    done, calls = make(machine, tree, goal, f"AARCH64_TEST_VERSION={version}", FAIL="no such")
+    if suite is None:
+        assert (done.returncode, calls) == (2, [])
+        assert (f"AARCH64_TEST_VERSION={version}: AARCH64_HEADERS names no Debian suite with an arm64 Python "
+                f"{version}.") in done.stderr
+    else:
+        assert done.returncode == 0, done.stdout + done.stderr
+        assert calls[:2] == ["<--no-dependencies><amd64><bookworm><build/aarch64/qemu><qemu-user-static>",
+                             f"<arm64><{suite}><build/aarch64/root-py{version}><python{version}><python{version}-venv>"]
 
 
 # tools/debian_root for the release goals: notes each call; `run` runs the
@@ -452,7 +479,8 @@ def root_call(call):
      ["ensure", "run release-wheel", "ensure", "run release-wheel"],
      [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15"),
     # Never against the machine's own headers: an arm64 module of 3.14 needs 3.14's arm64 ones.
-    ("release-wheel ZIG_TARGET=aarch64-linux-gnu.2.17", {"python3.14": "3.14"}, {}, [], [],
+    ("release-wheel ZIG_TARGET=aarch64-linux-gnu.2.17 AARCH64_HEADERS=python3.11=debian:bookworm",
+     {"python3.14": "3.14"}, {}, [], [],
      "PYTHON=python3.14: AARCH64_HEADERS names no arm64 headers for Python 3.14, so it gets no aarch64 wheel."),
 ], ids=["host-has-it", "root-has-it", "root-lacks-it-too", "test-wheel-builds-once", "dist-both-and-a-failure",
         "aarch64-without-headers"])
