@@ -67,8 +67,12 @@ bool pprint_function(PyObject *value, PyObject *pprint_globals) {
 
 // What PrettyPrinter's class holds: pprint's own functions, the `_dispatch`
 // table of them, and data that no layout calls (its __module__ and __doc__,
-// descriptors, the __firstlineno__ and __static_attributes__ of 3.13).
-// Anything else, such as a method patched on the class, goes through pprint.
+// descriptors, the __firstlineno__ and __static_attributes__ of 3.13, and the
+// dict view types and the set of their reprs that later releases keep there
+// for laying out views, which a JSON-like result never holds). Anything
+// else, such as a method patched on the class, goes through pprint; so does
+// a class of a caller's own, which, unlike a built-in type, could stand in
+// for a method.
 bool plain_class_value(PyObject *value, PyObject *pprint_globals) {
     if (PyDict_CheckExact(value)) {
         Py_ssize_t position = 0;
@@ -81,7 +85,10 @@ bool plain_class_value(PyObject *value, PyObject *pprint_globals) {
     }
     return pprint_function(value, pprint_globals) || value == Py_None ||
            PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyTuple_CheckExact(value) ||
-           Py_IS_TYPE(value, &PyGetSetDescr_Type) || Py_IS_TYPE(value, &PyMemberDescr_Type);
+           Py_IS_TYPE(value, &PyGetSetDescr_Type) || Py_IS_TYPE(value, &PyMemberDescr_Type) ||
+           PyAnySet_CheckExact(value) ||
+           (PyType_Check(value) &&
+            !PyType_HasFeature(reinterpret_cast<PyTypeObject *>(value), Py_TPFLAGS_HEAPTYPE));
 }
 
 bool plain_printer_class(nb::handle printer_type, nb::handle pprint) {
