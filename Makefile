@@ -81,9 +81,11 @@ each_supported_python = @$(FOUND_PYTHON) tools/each_python.py --make '$(MAKE)' \
     --root-pythons '$(DEBIAN_ROOT_PYTHONS)' '$(1)' '$(2)' $(or $(3),$(SUPPORTED_PYTHONS))
 
 # `make test` with every supported interpreter that the machine has, and in
-# the Debian root with each of DEBIAN_ROOT_PYTHONS that it has not.
+# the Debian root with each of DEBIAN_ROOT_PYTHONS that it has not; with
+# TEST_PYTHONS, with those of them alone.
+TEST_PYTHONS ?= $(SUPPORTED_PYTHONS)
 test-all:
-	$(call each_supported_python,test,test-in-root)
+	$(call each_supported_python,test,test-in-root,$(TEST_PYTHONS))
 
 # A variable's value for scripts: `make -s print-DEBIAN_ROOT_PYTHONS`.
 print-%:
