@@ -6,7 +6,6 @@
 # tools/check_dist.py, tools/check_installed.py and tools/build_wheel.py's
 # replacing of older wheels, against fake releases.
 import hashlib
-import importlib.util
 import io
 import os
 import re
@@ -712,10 +711,10 @@ FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylin
         "two-versions", "sdist-other-version", "foreign-file"])
 def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, bad, line, fault):
     good = {SDIST: ("sdist", {}), WHEEL_311: ("good", {}), WHEEL_312: ("good", {})}
-    for name, spec in {**good, **bad}.items():
-        if spec is None:
+    for name, made in {**good, **bad}.items():
+        if made is None:
             continue
-        path, kind, options = tmp_path / name, spec[0], dict(spec[1])
+        path, kind, options = tmp_path / name, made[0], dict(made[1])
         if kind == "sdist":
             fake_sdist(path, **options)
         elif kind == "text":
@@ -829,9 +828,7 @@ def test_check_installed_fails_unless_the_package_is_the_wheel(tmp_path, how, in
 # tools/build_wheel.py puts each wheel it builds into dist/ in place of an
 # older build of it: of the same project, interpreter and architecture.
 def test_build_wheel_replaces_only_the_older_build_of_the_same_wheel(tmp_path):
-    spec = importlib.util.spec_from_file_location("build_wheel", ROOT / "tools" / "build_wheel.py")
-    build_wheel = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(build_wheel)
+    import build_wheel  # tools/ is on sys.path (conftest.py)
     dist, built = tmp_path / "dist", tmp_path / "repaired" / WHEEL_311
     kept = [SDIST, WHEEL_312, FREE_THREADED_313, wheel_name("311", platform=ARM),
             "other-1.0-cp311-cp311-manylinux2014_x86_64.whl"]
