@@ -1,0 +1,23 @@
+// A directory's entries in the order the system lists them, as os.listdir()
+// gives them (readdir's order, without "." and "..").
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace harborsweep::lint {
+
+// Raises the interpreter's OSError for `path` when it cannot be listed.
+std::vector<std::string> list_directory(const std::string &path);
+
+// The entries, or none when it cannot be listed.
+std::vector<std::string> list_directory_quietly(const std::string &path);
+
+// Whether `path` names a directory (links followed); raises the OSError of
+// a path that does not exist or cannot be looked at.
+bool is_directory(const std::string &path);
+
+// realpath(3), or the path itself where it fails.
+std::string real_path(const std::string &path);
+
+}  // namespace harborsweep::lint

@@ -1,0 +1,70 @@
+// What the linter reports: one finding per mistake, with where it is, a
+// stable code, how bad it is for the run, and what to do about it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace harborsweep::lint {
+
+enum class Severity { error, warning };
+
+// Every code the linter gives, with its severity. The codes are part of the
+// command's interface: users ignore them by name, so a code never changes
+// its meaning.
+enum class Code {
+    unreadable,             // HS101
+    undecodable,            // HS102
+    byte_order_mark,        // HS103
+    missing_header,         // HS104
+    duplicate_section,      // HS105
+    duplicate_option,       // HS106
+    no_delimiter,           // HS107
+    empty_option_name,      // HS108
+    lone_percent,           // HS201
+    bad_reference,          // HS202
+    missing_reference,      // HS203
+    reference_depth,        // HS204
+    expansion_too_large,    // HS205
+    description_unreadable, // HS211
+    filters_unreadable,     // HS212
+    no_quorvane,            // HS301
+    no_action,              // HS302
+    near_section,           // HS303
+    unread_default_option,  // HS304
+    defaults_in_every_request,  // HS305
+    empty_filter_step,      // HS401
+    empty_filter_key,       // HS402
+    missing_check,          // HS501
+    empty_output_name,      // HS502
+    reference_cycle,        // HS503
+    ignored_output,         // HS504
+    near_output,            // HS505
+    skipped_name,           // HS601
+    no_checks,              // HS602
+};
+
+struct CodeInfo {
+    const char *code;
+    Severity severity;
+};
+
+CodeInfo info(Code code);
+
+struct Finding {
+    std::string path;  // file-system bytes of the file, or directory, it is about
+    size_t line = 0, column = 0;  // 1-based; 0 where there is none
+    Code code;
+    std::string message;  // UTF-8
+};
+
+struct Findings {
+    std::vector<Finding> list;
+
+    void add(const std::string &path, size_t line, size_t column, Code code,
+             std::string message) {
+        list.push_back(Finding{path, line, column, code, std::move(message)});
+    }
+};
+
+}  // namespace harborsweep::lint

@@ -1,0 +1,146 @@
+// The linter's extension module, harborsweep._lint: the findings of check
+// files and directories as Finding objects, the plan of a run, and the
+// reader's view of one file for the tests that hold it to configparser. It
+// is a module of its own, so that importing harborsweep.harborsweep never
+// loads it.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "lint/check_plan.hpp"
+#include "lint/ini_reader.hpp"
+#include "lint/lint_run.hpp"
+#include "lint/source_text.hpp"
+
+namespace nb = nanobind;
+using namespace harborsweep::lint;
+
+namespace {
+
+struct PyFinding {
+    nb::object path, line, column;
+    std::string code, severity, message;
+
+    nb::dict as_dict() const {
+        nb::dict fields;
+        fields["path"] = path;
+        fields["line"] = line;
+        fields["column"] = column;
+        fields["code"] = code;
+        fields["severity"] = severity;
+        fields["message"] = message;
+        return fields;
+    }
+};
+
+nb::object position(size_t value) { return value ? nb::object(nb::int_(value)) : nb::none(); }
+
+std::vector<std::string> fs_paths(nb::handle paths) {
+    nb::object fsencode = nb::module_::import_("os").attr("fsencode");
+    std::vector<std::string> result;
+    for (nb::handle path : paths) {
+        nb::bytes encoded = nb::cast<nb::bytes>(fsencode(path));
+        result.emplace_back(encoded.c_str(), encoded.size());
+    }
+    return result;
+}
+
+// Findings of each file together, files in the order they were met, each
+// file's from its top.
+std::vector<PyFinding> findings_of(const LintRun &run) {
+    std::vector<Finding> list = run.findings.list;
+    std::unordered_map<std::string, size_t> rank;
+    for (const Finding &finding : list)
+        rank.emplace(finding.path, rank.size());
+    std::stable_sort(list.begin(), list.end(), [&](const Finding &a, const Finding &b) {
+        const size_t ra = rank[a.path], rb = rank[b.path];
+        return ra != rb ? ra < rb : a.line != b.line ? a.line < b.line : a.column < b.column;
+    });
+    std::vector<PyFinding> result;
+    for (const Finding &finding : list) {
+        const CodeInfo code = info(finding.code);
+        result.push_back({fs_text(finding.path), position(finding.line), position(finding.column),
+                          code.code, code.severity == Severity::error ? "error" : "warning",
+                          finding.message});
+    }
+    return result;
+}
+
+nb::list option_list(const IniSection &section) {
+    nb::list options;
+    for (const IniOption &option : section.options)
+        options.append(nb::make_tuple(to_python(option.name), to_python(option.value)));
+    return options;
+}
+
+nb::dict interpolated_values(const IniFile &file, const IniSection &section) {
+    nb::dict values;
+    auto add = [&](const IniOption &option) {
+        const Interpolated value = interpolate(file, section, option);
+        if (value.error == InterpolationError::none)
+            values[to_python(option.name)] = to_python(value.value);
+        else
+            values[to_python(option.name)] = nb::make_tuple(python_class_of(value.error));
+    };
+    for (const IniOption &option : section.options)
+        add(option);
+    for (const IniOption &option : file.defaults.options)
+        if (!section.find(option.name))
+            add(option);
+    return values;
+}
+
+// The reader's view of one file: what configparser would hold after
+// read_file(), and what get() would give for every option.
+nb::dict read_ini_file(nb::handle path) {
+    const std::string fs_path = fs_paths(nb::make_tuple(path))[0];
+    FileBytes bytes = read_file_bytes(fs_path);
+    if (bytes.failure || bytes.not_regular)
+        throw nb::value_error("not a readable regular file");
+    const Decoding decoding = decoding_of_open();
+    const SourceText source = decode_source(bytes.bytes, decoding);
+    const IniFile file = read_ini(source);
+    nb::dict view;
+    nb::list sections;
+    nb::dict options, values;
+    for (const IniSection &section : file.sections) {
+        sections.append(to_python(section.name));
+        options[to_python(section.name)] = option_list(section);
+        values[to_python(section.name)] = interpolated_values(file, section);
+    }
+    view["sections"] = sections;
+    view["options"] = options;
+    view["defaults"] = option_list(file.defaults);
+    view["values"] = values;
+    view["raised"] = file.raised ? nb::object(nb::make_tuple(python_class_of(*file.raised),
+                                                             file.raised_line))
+                                 : nb::none();
+    return view;
+}
+
+}  // namespace
+
+NB_MODULE(_lint, m) {
+    m.doc() = "The core of harborsweep-lint: findings and plans of check directories.";
+    nb::class_<PyFinding>(m, "Finding", "One mistake in a check file or directory.")
+        .def_ro("path", &PyFinding::path)
+        .def_ro("line", &PyFinding::line)
+        .def_ro("column", &PyFinding::column)
+        .def_ro("code", &PyFinding::code)
+        .def_ro("severity", &PyFinding::severity)
+        .def_ro("message", &PyFinding::message)
+        .def("as_dict", &PyFinding::as_dict)
+        .def("__repr__", [](const PyFinding &finding) {
+            return nb::str("Finding({})").format(finding.as_dict());
+        });
+    m.def(
+        "lint", [](nb::handle paths) { return findings_of(lint_paths(fs_paths(paths))); },
+        nb::arg("paths"), "The findings of check directories and check files.");
+    m.def(
+        "plan", [](nb::handle paths) { return plan_of(lint_paths(fs_paths(paths))); },
+        nb::arg("paths"), "What the run will send for each check, in its order.");
+    m.def("_read_ini", &read_ini_file, nb::arg("path"));
+}

@@ -1,0 +1,31 @@
+// Pieces of the findings' messages: names and values quoted as code, and
+// what a failed interpolation does and how to mend it.
+#pragma once
+
+#include <string>
+
+#include "lint/interpolation.hpp"
+
+namespace harborsweep::lint {
+
+// `text`, cut short when long, line ends shown as \n.
+std::string quoted(TextView text);
+std::string quoted(std::string_view ascii);
+
+// A path's file-system bytes as text; bytes that are not UTF-8 show as
+// U+FFFD (the finding itself keeps the exact path).
+Text path_text(const std::string &fs_path);
+// The path of a file for a message, as UTF-8.
+std::string display_path(const std::string &fs_path);
+std::string base_name(const std::string &fs_path);
+
+struct Explanation {
+    std::string what;   // "a lone `%`"
+    std::string error;  // "InterpolationSyntaxError"
+    std::string mend;   // "write `50%%`"
+};
+
+// Why `value` (of the option `owner`) fails to interpolate, and the mend.
+Explanation explain(const Interpolated &value, const Text &owner, const IniFile &file);
+
+}  // namespace harborsweep::lint

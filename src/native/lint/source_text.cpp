@@ -1,0 +1,55 @@
+// Which decoder reads a check file: the one open() would use, asked of a
+// file object opened on the null device, so that a locale, UTF-8 mode or an
+// interpreter's own default all count as they do in the run.
+#include "lint/source_text.hpp"
+
+#include <nanobind/stl/string.h>
+
+#include "bridge/python_support.hpp"
+#include "lint/codec_decoding.hpp"
+#include "lint/utf8_decoding.hpp"
+
+namespace harborsweep::lint {
+
+Decoding decoding_of_open() {
+    nb::object os = nb::module_::import_("os");
+    nb::object file = nb::module_::import_("builtins").attr("open")(os.attr("devnull"));
+    Decoding decoding;
+    use_then_close(file, [&] {
+        nb::object codec = nb::module_::import_("codecs").attr("lookup")(file.attr("encoding"));
+        decoding.name = nb::cast<std::string>(codec.attr("name"));
+        decoding.chunk_size = nb::cast<size_t>(file.attr("_CHUNK_SIZE"));
+        return nb::none();
+    });
+    if (decoding.chunk_size == 0)
+        decoding.chunk_size = 8192;
+    if (decoding.name == "utf-8")
+        decoding.kind = Decoding::Kind::utf8;
+    else if (decoding.name == "ascii")
+        decoding.kind = Decoding::Kind::ascii;
+    else if (decoding.name == "iso8859-1")
+        decoding.kind = Decoding::Kind::latin1;
+    else
+        decoding.kind = Decoding::Kind::other;
+    return decoding;
+}
+
+SourceText decode_source(const std::string &bytes, const Decoding &decoding) {
+    SourceText out;
+    switch (decoding.kind) {
+    case Decoding::Kind::utf8:
+        decode_utf8(bytes, decoding.chunk_size, out);
+        break;
+    case Decoding::Kind::ascii:
+    case Decoding::Kind::latin1:
+        decode_single_byte(bytes, decoding.kind == Decoding::Kind::ascii, decoding.chunk_size,
+                           out);
+        break;
+    case Decoding::Kind::other:
+        decode_with_codec(bytes, decoding, out);
+        break;
+    }
+    return out;
+}
+
+}  // namespace harborsweep::lint
