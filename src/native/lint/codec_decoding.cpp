@@ -55,16 +55,18 @@ size_t decoded_end_at_failure(nb::handle codec_name, const std::string &bytes, s
     nb::object codecs = nb::module_::import_("codecs");
     nb::object decoder = codecs.attr("getincrementaldecoder")(codec_name)();
     for (size_t offset = 0;; offset += chunk) {
+        const size_t begin = std::min(bytes.size(), offset);
         const size_t end = std::min(bytes.size(), offset + chunk);
         const size_t held = nb::len(nb::object(decoder.attr("getstate")()[0]));
         try {
-            decoder.attr("decode")(as_bytes(bytes, offset, end), nb::bool_(offset >= end));
+            // An empty chunk is the end of the file: the final decode.
+            decoder.attr("decode")(as_bytes(bytes, begin, end), nb::bool_(begin == end));
         } catch (nb::python_error &error) {
-            if (!error.matches(PyExc_UnicodeDecodeError))
+            if (!error.matches(PyExc_UnicodeError))
                 throw;
-            return offset >= held ? offset - held : 0;
+            return begin >= held ? begin - held : 0;
         }
-        if (offset >= end)
+        if (begin == end)
             return bytes.size();
     }
 }
@@ -81,11 +83,12 @@ void decode_with_codec(const std::string &bytes, const Decoding &decoding, Sourc
         data.attr("decode")(name);
         return;
     } catch (nb::python_error &error) {
-        if (!error.matches(PyExc_UnicodeDecodeError))
+        // A codec may fail with a UnicodeError of its own, without a place.
+        if (!error.matches(PyExc_UnicodeError))
             throw;
         nb::object value = nb::borrow(error.value());
-        start = nb::cast<size_t>(value.attr("start"));
-        reason = nb::cast<std::string>(value.attr("reason"));
+        start = nb::cast<size_t>(nb::getattr(value, "start", nb::int_(0)));
+        reason = nb::cast<std::string>(nb::str(nb::getattr(value, "reason", value)));
     }
     const Position at = position_after(decode_prefix(name, bytes, start));
     DecodeFailure failure{start, static_cast<unsigned char>(bytes[start]), reason,

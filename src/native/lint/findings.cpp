@@ -41,4 +41,11 @@ CodeInfo info(Code code) {
     return {"HS000", E};
 }
 
+std::vector<CodeInfo> all_codes() {
+    std::vector<CodeInfo> codes;
+    for (int code = 0; code <= static_cast<int>(Code::no_checks); ++code)
+        codes.push_back(info(static_cast<Code>(code)));
+    return codes;
+}
+
 }  // namespace harborsweep::lint

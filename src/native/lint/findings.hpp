@@ -50,6 +50,7 @@ struct CodeInfo {
 };
 
 CodeInfo info(Code code);
+std::vector<CodeInfo> all_codes();
 
 struct Finding {
     std::string path;  // file-system bytes of the file, or directory, it is about

@@ -94,13 +94,14 @@ nb::dict interpolated_values(const IniFile &file, const IniSection &section) {
 }
 
 // The reader's view of one file: what configparser would hold after
-// read_file(), and what get() would give for every option.
-nb::dict read_ini_file(nb::handle path) {
+// read_file(), and what get() would give for every option. `encoding`
+// stands in for the locale's, as open(path, encoding=...) takes it.
+nb::dict read_ini_file(nb::handle path, nb::handle encoding) {
     const std::string fs_path = fs_paths(nb::make_tuple(path))[0];
     FileBytes bytes = read_file_bytes(fs_path);
     if (bytes.failure || bytes.not_regular)
         throw nb::value_error("not a readable regular file");
-    const Decoding decoding = decoding_of_open();
+    const Decoding decoding = decoding_of_open(encoding);
     const SourceText source = decode_source(bytes.bytes, decoding);
     const IniFile file = read_ini(source);
     nb::dict view;
@@ -142,5 +143,22 @@ NB_MODULE(_lint, m) {
     m.def(
         "plan", [](nb::handle paths) { return plan_of(lint_paths(fs_paths(paths))); },
         nb::arg("paths"), "What the run will send for each check, in its order.");
-    m.def("_read_ini", &read_ini_file, nb::arg("path"));
+    m.def(
+        "lint_and_plan",
+        [](nb::handle paths) {
+            const LintRun run = lint_paths(fs_paths(paths));
+            return nb::make_tuple(findings_of(run), plan_of(run));
+        },
+        nb::arg("paths"), "Both of the above from one reading.");
+    m.def(
+        "codes",
+        [] {
+            nb::list codes;
+            for (const CodeInfo &code : all_codes())
+                codes.append(nb::make_tuple(
+                    code.code, code.severity == Severity::error ? "error" : "warning"));
+            return codes;
+        },
+        "Every code the linter gives, with its severity.");
+    m.def("_read_ini", &read_ini_file, nb::arg("path"), nb::arg("encoding") = nb::none());
 }

@@ -11,9 +11,10 @@
 
 namespace harborsweep::lint {
 
-Decoding decoding_of_open() {
+Decoding decoding_of_open(nb::handle encoding) {
     nb::object os = nb::module_::import_("os");
-    nb::object file = nb::module_::import_("builtins").attr("open")(os.attr("devnull"));
+    nb::object file = nb::module_::import_("builtins")
+                          .attr("open")(os.attr("devnull"), nb::arg("encoding") = encoding);
     Decoding decoding;
     use_then_close(file, [&] {
         nb::object codec = nb::module_::import_("codecs").attr("lookup")(file.attr("encoding"));

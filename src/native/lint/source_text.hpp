@@ -9,8 +9,9 @@
 
 namespace harborsweep::lint {
 
-// The encoding and chunk size of a file that open() makes here and now.
-Decoding decoding_of_open();
+// The encoding and chunk size of a file that open() makes here and now, or
+// that open(..., encoding=encoding) makes when `encoding` is not None.
+Decoding decoding_of_open(nb::handle encoding = nb::none());
 
 SourceText decode_source(const std::string &bytes, const Decoding &decoding);
 
