@@ -394,7 +394,10 @@ AARCH64_HEADERS = {"3.10": "interpreter", "3.11": "debian:bookworm", "3.12": "in
     # A failed build fails the run, as for the host's wheels, after the others.
     (["3.11", "3.12", "3.13"], [], "python3.12", 2, ["3.11", "3.12", "3.13"], "=== FAILED with python3.12"),
     (["3.14"], ["AARCH64_HEADERS=python3.11=debian:bookworm"], "no such", 2, [], "=== none of python3.11 found"),
-], ids=["all-with-headers", "some-without", "one-fails", "none-with-headers"])
+    # An empty table is no version, not every one.
+    (list(AARCH64_HEADERS), ["AARCH64_HEADERS="], "no such", 0, [],
+     "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: " + " ".join(SUPPORTED_PYTHONS)),
+], ids=["all-with-headers", "some-without", "one-fails", "none-with-headers", "empty-table"])
 def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, versions, table, fail, status,
                                                                           built, said):
     for version in versions:
