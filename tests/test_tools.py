@@ -192,6 +192,63 @@ def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
         assert f"=== none of {' '.join(ALL)} found" in lines
 
 
+# .ci/run against a make that notes each stage (with its Hypothesis profile)
+# and fails the one that begins with $FAIL, and says `supported` for
+# SUPPORTED_PYTHONS; the machine has `releases`. A stage that fails fails the
+# run, and the rest of its lane still runs; a failed make dist leaves every
+# wheel untested, an earlier run's included, and the waiting lane goes on.
+FAKE_CI_MAKE = """#!/bin/sh
+case "$*" in
+    *print-SUPPORTED_PYTHONS) echo "$SUPPORTED"; exit ;;
+    *print-DEBIAN_ROOT_PYTHONS) echo python3.14 python3.15; exit ;;
+esac
+echo "${HYPOTHESIS_PROFILE:--} $*" >>"$LOG"
+case "$*" in "$FAIL"*) exit 2 ;; esac
+"""
+
+
+@pytest.mark.parametrize("supported, releases, fail, wheels_tested", [
+    (ALL, ["3.11.7", "3.12.1"], "no such", True),
+    (ALL[:5], ["3.13.0"], "no such", True),
+    (ALL, ["3.11.7"], "dist", False),
+    (ALL, ["3.11.7"], "sanitize", True),
+    (ALL, ["3.11.7"], "-o wheel test-wheel PYTHON=python3.14", True),
+    (ALL, ["3.11.7"], "-o wheel-aarch64", True),
+], ids=["passes", "newest-is-3.14", "dist-fails", "test-lane-stage-fails", "wheel-test-fails", "emulated-run-fails"])
+def test_ci_run_runs_each_stage_once_and_fails_if_one_fails(machine, supported, releases, fail, wheels_tested):
+    for release in releases:
+        machine.install(release)
+    for tool in ("cat", "dirname", "env", "sleep", "tr", "uniq"):
+        (machine.system / tool).symlink_to(shutil.which(tool))
+    executable(machine.bin / "make", FAKE_CI_MAKE)
+    tree = copy_of_the_tree(machine)
+    shutil.copytree(ROOT / ".ci", tree / ".ci")
+    log = machine.root / "stages"
+    # Its own process group, so that a lane left waiting goes with it.
+    process = subprocess.Popen([str(tree / ".ci" / "run")], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               text=True, start_new_session=True,
+                               env={**machine.env, "LOG": str(log), "FAIL": fail, "SUPPORTED": " ".join(supported)})
+    try:
+        output = process.communicate(timeout=30)[0]
+    finally:
+        os.killpg(process.pid, 9)
+    assert process.returncode == (0 if fail == "no such" else 1), output
+    stages = [line.split(" ", 1) for line in log.read_text().splitlines()]
+    one = str(machine.interpreter(releases[0]))
+    newest = supported[-1].removeprefix("python")
+    runs = {"default": [], "ci": []}
+    for profile, stage in stages:
+        if stage.startswith("test-all TEST_PYTHONS="):
+            runs[profile] += stage.partition("=")[2].split()
+    assert (runs["ci"], sorted(runs["default"] + runs["ci"])) == (sorted({"python3.14", supported[-1]}), supported)
+    others = [stage for _, stage in stages if not stage.startswith("test-all ")]
+    wheels = [f"-o wheel test-wheel PYTHON={name}" for name in (one, "python3.14", "python3.15")]
+    assert sorted(others) == sorted(["format-check", "debian-root", "dist", f"sanitize PYTHON={one}", *(
+        [f"-o wheel-aarch64 test-wheel-aarch64 AARCH64_TEST_VERSION={newest}", *wheels] if wheels_tested else [])])
+    assert others[:2] == ["format-check", "debian-root"] and others.index("dist") < min(
+        [others.index(wheel) for wheel in wheels if wheel in others], default=len(others)), others
+
+
 DEBIAN_ROOT = ROOT / "tools" / "debian_root"
 # tools/debian_root against fakes of what needs root rights or the network:
 # debootstrap makes a bare folder (or fails as it does offline), chroot notes
