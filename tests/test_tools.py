@@ -1,15 +1,18 @@
-# The tools the Makefile and CI run, tools/find_python, tools/debian_root and
-# `make test-all` (tools/each_python.py), and the Makefile's own promises about
+# The tools the Makefile and CI run, tools/find_python, tools/debian_root,
+# `make test-all` (tools/each_python.py) and .ci/run's lanes (against a fake
+# make), and the Makefile's own promises about
 # interpreters, ARGS and virtual environments (tools/venvs.py), against fake
 # interpreters, a fake pyenv folder and a fake inner make, with a PATH that
 # holds nothing else, so the machine's own interpreters never count;
 # tools/check_dist.py, tools/check_installed.py and tools/build_wheel.py's
 # replacing of older wheels, against fake releases.
+import contextlib
 import hashlib
 import io
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tarfile
@@ -225,13 +228,14 @@ def test_ci_run_runs_each_stage_once_and_fails_if_one_fails(machine, supported, 
     shutil.copytree(ROOT / ".ci", tree / ".ci")
     log = machine.root / "stages"
     # Its own process group, so that a lane left waiting goes with it.
-    process = subprocess.Popen([str(tree / ".ci" / "run")], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                               text=True, start_new_session=True,
-                               env={**machine.env, "LOG": str(log), "FAIL": fail, "SUPPORTED": " ".join(supported)})
-    try:
-        output = process.communicate(timeout=30)[0]
-    finally:
-        os.killpg(process.pid, 9)
+    with subprocess.Popen([str(tree / ".ci" / "run")], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          env={**machine.env, "LOG": str(log), "FAIL": fail, "SUPPORTED": " ".join(supported)},
+                          start_new_session=True) as process:
+        try:
+            output = process.communicate(timeout=30)[0]
+        finally:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(process.pid, signal.SIGKILL)
     assert process.returncode == (0 if fail == "no such" else 1), output
     stages = [line.split(" ", 1) for line in log.read_text().splitlines()]
     one = str(machine.interpreter(releases[0]))
