@@ -728,6 +728,7 @@ ARM_312 = wheel_name("312", platform=ARM)
 # What g++'s libstdc++ symbols made of the name before.
 OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
 FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylinux")
+OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
 
 
 # Each case: what to lay into the good folder (file name, what it is), the
@@ -738,17 +739,23 @@ FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylin
     ({SDIST: ("sdist", {"extra": ["src/native/filter/filter.o"]})}, SDIST, "filter.o: not part of a build"),
     ({SDIST: ("sdist", {"without": ["CMakeLists.txt"]})}, SDIST, "CMakeLists.txt: missing"),
     ({SDIST: ("sdist", {"without": ["LICENSE"]})}, SDIST, "LICENSE: missing"),
+    ({SDIST: ("sdist", {"without": ["LICENSES/nanobind.txt"]})}, SDIST, "LICENSES/nanobind.txt: missing"),
     ({WHEEL_312: ("good", {"without": ["LICENSES/libcxx.txt"]})}, WHEEL_312,
      "dist-info/licenses/LICENSES/libcxx.txt: missing"),
     ({WHEEL_312: ("good", {"metadata_without": ["License-Expression"]})}, WHEEL_312, "METADATA: no License-Expression"),
+    ({WHEEL_312: ("good", {"metadata_without": ["License-File: LICENSES/zig.txt"]})}, WHEEL_312,
+     "METADATA: no License-File: LICENSES/zig.txt"),
     ({WHEEL_312: ("good", {"description": "[the guide](DEVELOPMENT.md), [usage](#usage)"})}, WHEEL_312,
      "the description links to #usage, DEVELOPMENT.md; relative links break"),
+    ({WHEEL_312: ("good", {"description": "[the guide][guide]\n\n[guide]: DEVELOPMENT.md"})}, WHEEL_312,
+     "the description links to DEVELOPMENT.md; relative links break"),
     ({WHEEL_312: ("good", {"without": [".so"]})}, WHEEL_312, "x86_64-linux-gnu.so: missing"),
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
     ({OLD_TAG_312: ("good", {})}, OLD_TAG_312, "not named"),
     # Another interpreter's ABI, such as the free-threaded build's.
     ({FREE_THREADED_313: ("good", {"python": "313t"})}, FREE_THREADED_313, "not named"),
+    ({OTHER_ABI_312: ("good", {})}, OTHER_ABI_312, "not named"),
     ({WHEEL_312: ("newer-glibc", {})}, WHEEL_312, "needs GLIBC_2.25, newer than 2.17"),
     ({WHEEL_312: ("glibc-2.17", {})}, None, None),
     ({WHEEL_312: ("cxx-runtime", {})}, WHEEL_312, "needs the C++ runtime libc++.so.1"),
@@ -768,8 +775,10 @@ FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylin
     ({SDIST: None, "harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "sdist-without-licence",
-        "wheel-without-a-licence-text", "wheel-without-licence-expression", "relative-link", "wheel-without-extension",
-        "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "newer-glibc",
+        "sdist-without-a-licence-text", "wheel-without-a-licence-text", "wheel-without-licence-expression",
+        "wheel-without-a-license-file-line", "relative-link", "relative-reference-link", "wheel-without-extension",
+        "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "wheel-other-cpython-abi",
+        "newer-glibc",
         "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export", "not-stripped",
         "other-machine", "aarch64", "aarch64-host-compiler", "aarch64-host-suffix", "two-sdists", "no-sdist",
         "two-versions", "sdist-other-version", "foreign-file"])
@@ -801,7 +810,8 @@ def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, b
 # builds and for nanobind while CMake configures: LICENSES/ against packages
 # installed into a fake site folder, made from LICENSES/ itself, with one
 # text changed (None: taken out) per case; "installed" compares it with the
-# nanobind that builds the package here.
+# nanobind that builds the package here. `by` build_wheel: as the release
+# build checks its zig, the site holding that zig.
 CHECK_LICENCES = ROOT / "tools" / "check_licences.py"
 NANOBIND_LICENCE = "nanobind-3.1.0.dist-info/licenses/LICENSE"
 ROBIN_MAP_HEADER = "nanobind/ext/robin_map/include/tsl/robin_map.h"
@@ -811,21 +821,28 @@ def header_opened_by(text):
     return "/**\n" + "".join(f" * {line}".rstrip() + "\n" for line in text.splitlines()) + " */\n#pragma once\n"
 
 
-@pytest.mark.parametrize("site, tree, told", [
-    ({}, {}, None),
-    ({NANOBIND_LICENCE: "Copyright (c) 2027 Wenzel Jakob\n"}, {}, "LICENSES/nanobind.txt: differs from"),
+@pytest.mark.parametrize("site, tree, told, by", [
+    ({}, {}, None, "cli"),
+    ({NANOBIND_LICENCE: "Copyright (c) 2027 Wenzel Jakob\n"}, {}, "LICENSES/nanobind.txt: differs from", "cli"),
     ({ROBIN_MAP_HEADER: header_opened_by("MIT License\n\nCopyright (c) 2027 Thibaut\n")}, {},
-     "LICENSES/robin_map.txt: differs from"),
-    ({"ziglang/lib/libunwind/LICENSE.TXT": "LLVM 23\n"}, {}, "LICENSES/libunwind.txt: differs from"),
-    ({"ziglang/lib/libcxx/LICENSE.TXT": None}, {}, "LICENSES/libcxx.txt: 0 files ziglang/lib/libcxx/LICENSE.TXT"),
-    ({}, {"zlib.txt": "zlib\n"}, "LICENSES/zlib.txt: copied from no distribution"),
-    ("installed", {}, None),
-], ids=["same", "nanobind", "robin-map", "libunwind", "zig-without-it", "unknown-text", "installed"])
-def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, site, tree, told):
+     "LICENSES/robin_map.txt: differs from", "cli"),
+    ({"ziglang/lib/libunwind/LICENSE.TXT": "LLVM 23\n"}, {}, "LICENSES/libunwind.txt: differs from", "cli"),
+    ({"ziglang/lib/libcxx/LICENSE.TXT": None}, {}, "LICENSES/libcxx.txt: 0 files ziglang/lib/libcxx/LICENSE.TXT",
+     "cli"),
+    ({}, {"zlib.txt": "zlib\n"}, "LICENSES/zlib.txt: copied from no distribution", "cli"),
+    ({}, {"zig.txt": None}, "LICENSES/zig.txt: missing", "cli"),
+    ("installed", {}, None, "cli"),
+    ({"ziglang/lib/libunwind/LICENSE.TXT": "LLVM 23\n"}, {}, "LICENSES/libunwind.txt: differs from", "build_wheel"),
+], ids=["same", "nanobind", "robin-map", "libunwind", "zig-without-it", "unknown-text", "text-missing", "installed",
+        "build-wheel-zig"])
+def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, monkeypatch, site, tree, told, by):
     texts = {path.name: path.read_text() for path in (ROOT / "LICENSES").iterdir()}
     shutil.copytree(ROOT / "LICENSES", tmp_path / "LICENSES")
     for name, text in tree.items():
-        (tmp_path / "LICENSES" / name).write_text(text)
+        if text is None:
+            (tmp_path / "LICENSES" / name).unlink()
+        else:
+            (tmp_path / "LICENSES" / name).write_text(text)
     if site == "installed":
         nanobind = pytest.importorskip("nanobind")
         sites = [f"nanobind={Path(nanobind.__file__).parent.parent}"]
@@ -839,10 +856,17 @@ def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, site, tr
                 (tmp_path / "site" / name).parent.mkdir(parents=True, exist_ok=True)
                 (tmp_path / "site" / name).write_text(text)
         sites = [f"nanobind={tmp_path / 'site'}", f"ziglang={tmp_path / 'site'}"]
-    done = subprocess.run([sys.executable, str(CHECK_LICENCES), str(tmp_path), *sites], capture_output=True,
-                          text=True, timeout=30)
-    assert done.returncode == (0 if told is None else 1), done.stdout + done.stderr
-    assert [told in line for line in done.stdout.splitlines()] == ([] if told is None else [True]), done.stdout
+    if by == "build_wheel":
+        import build_wheel
+        executable(tmp_path / "site" / "ziglang" / "zig", "")
+        monkeypatch.setattr(build_wheel, "ZIG_HOME", tmp_path / "site")
+        lines = build_wheel.zig_licence_problems(tmp_path)
+    else:
+        done = subprocess.run([sys.executable, str(CHECK_LICENCES), str(tmp_path), *sites], capture_output=True,
+                              text=True, timeout=30)
+        assert done.returncode == (0 if told is None else 1), done.stdout + done.stderr
+        lines = done.stdout.splitlines()
+    assert [told in line for line in lines] == ([] if told is None else [True]), lines
 
 
 # tools/check_installed.py, which `make test-wheel` runs before the suite: the
