@@ -355,14 +355,16 @@ def test_debian_root_is_never_deleted_through_a_mount(tmp_path):
 # the Makefile's helper scripts on the real interpreter, and makes a virtual
 # environment holding a copy of itself as its python and pytest. With
 # $BREAK_VENV set it leaves one half-made, whose python has no pip, as an
-# interpreter without its venv support (ensurepip) does, and fails.
+# interpreter without its venv support (ensurepip) does, and fails; a call
+# that names $PYTHON_FAILS fails.
 FAKE_PYTHON = r"""#!/bin/sh
 printf '<%s>' "$@" >>"$LOG"; echo >>"$LOG"
+case "$*" in *"$PYTHON_FAILS"*) [ -z "$PYTHON_FAILS" ] || exit 1 ;; esac
 case "$1 $2" in
     tools/venvs.py*|tools/each_python.py*) exec "$REAL_PYTHON" "$@" ;;
     "-c "*'"py%d'*) echo pyVERSION ;;
     "-c "*) echo "VERSION $0" ;;
-    "-m venv") mkdir -p "$3/bin"
+    "-m venv") mkdir -p "$3/bin" && : >"$3/pyvenv.cfg"
         if [ -n "$BREAK_VENV" ]; then printf '#!/bin/sh\nexit 1\n' >"$3/bin/python"; chmod +x "$3/bin/python"; exit 1; fi
         cp "$0" "$3/bin/python"; cp "$0" "$3/bin/pytest" ;;
     "-m pip") while [ $# -gt 0 ]; do [ "$1" != --target ] || mkdir -p "$2"; shift; done ;;
@@ -587,34 +589,47 @@ def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, 
 
 # `make test-wheel` installs the wheel whose hash the build recorded into a new
 # environment (tools/venvs.py), and stops before the suite when no build
-# recorded one or dist/ holds another file in its place.
-@pytest.mark.parametrize("recorded, said", [
-    (b"this build", None),
-    (None, "no cp311 x86_64 wheel was built"),
+# recorded one, dist/ holds another file in its place, the folder of the
+# environment holds what is no environment (`left`: an earlier run's
+# environment, or files), or the installed files are not the wheel's. The
+# interpreter is of another version than the one running venvs.py, whose
+# tag is not the wheel's.
+@pytest.mark.parametrize("recorded, left, failing, said", [
+    (b"this build", "venv", "", None),
+    (None, "venv", "", "no {tag} x86_64 wheel was built"),
     # Rebuilt since, to the same size.
-    (b"that build", "is not the wheel just built"),
-], ids=["recorded", "never-built", "another-file"])
-def test_make_test_wheel_runs_the_suite_only_on_the_recorded_wheel(machine, recorded, said):
-    executable(machine.bin / "python3.11", FAKE_PYTHON.replace("VERSION", "3.11"))
+    (b"that build", "venv", "", "is not the wheel just built"),
+    (b"this build", "files", "", "holds files but no virtual environment"),
+    (b"this build", "venv", "check_installed.py", ""),
+], ids=["recorded", "never-built", "another-file", "not-an-environment", "not-the-wheels-files"])
+def test_make_test_wheel_runs_the_suite_only_on_the_recorded_wheel(machine, recorded, left, failing, said):
+    version = "3.12" if sys.version_info[:2] == (3, 11) else "3.11"
+    tag = "cp" + version.replace(".", "")
+    executable(machine.bin / f"python{version}", FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
-    wheel, venv = tree / "dist" / WHEEL_311, ".venv/wheel-test-py3.11"
+    wheel, venv = tree / "dist" / wheel_name(tag[2:]), f".venv/wheel-test-py{version}"
     wheel.parent.mkdir()
     wheel.write_bytes(b"this build")
-    record = tree / "build" / "dist" / "cp311-x86_64" / "wheel.sha256"
+    record = tree / "build" / "dist" / f"{tag}-x86_64" / "wheel.sha256"
     if recorded is not None:
         record.parent.mkdir(parents=True)
         record.write_text(f"{hashlib.sha256(recorded).hexdigest()}  {wheel}\n")
-    for program in ("python", "pytest"):  # an earlier run's
-        executable(tree / venv / "bin" / program, FAKE_PYTHON.replace("VERSION", "3.11"))
-    done, calls = make(machine, tree, "-o", "wheel", "test-wheel", "PYTHON=python3.11")
+    for program in ("python", "pytest") if left == "venv" else ("notes",):  # an earlier run's
+        executable(tree / venv / "bin" / program, FAKE_PYTHON.replace("VERSION", version))
+    (tree / venv / ("pyvenv.cfg" if left == "venv" else "keep")).write_text("")
+    done, calls = make(machine, tree, "-o", "wheel", "test-wheel", f"PYTHON=python{version}",
+                       PYTHON_FAILS=failing)
+    pip = "<-m><pip><install><-q><--disable-pip-version-check><--only-binary><:all:>"
+    installed = [f"<-m><venv><{venv}>", f"{pip}<{wheel}[test]>", f"<{tree}/tools/check_installed.py><{wheel}>"]
     if said is None:
         assert done.returncode == 0, done.stdout + done.stderr
-        pip = "<-m><pip><install><-q><--disable-pip-version-check><--only-binary><:all:>"
-        assert calls[-4:] == [f"<-m><venv><{venv}>", f"{pip}<{wheel}[test]>",
-                              f"<{tree}/tools/check_installed.py><{wheel}>", "<>"]
+        assert calls[-4:] == installed + ["<>"]
+    elif failing:
+        assert done.returncode == 2 and calls[-3:] == installed, done.stdout + done.stderr
     else:
-        assert done.returncode == 2 and said in done.stderr, done.stdout + done.stderr
+        assert done.returncode == 2 and said.format(tag=tag) in done.stderr, done.stdout + done.stderr
         assert not [call for call in calls if call.startswith(("<-m><venv>", "<-m><pip>")) or call == "<>"]
+        assert (tree / venv / "keep").exists() == (left == "files")
 
 
 # tools/check_dist.py, the last word on a release, over fake release folders:
