@@ -16,6 +16,7 @@ import signal
 import subprocess
 import sys
 import tarfile
+import time
 import zipfile
 from pathlib import Path
 
@@ -143,10 +144,10 @@ def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version
 
 
 # The inner make notes what it was asked for, and fails where that names
-# $FAIL.
+# $FAIL, with make's own status for a failed recipe.
 FAKE_MAKE = """#!/bin/sh
 echo "$*" >>"$LOG"
-case "$*" in *"$FAIL"*) exit 1 ;; esac
+case "$*" in *"$FAIL"*) exit 2 ;; esac
 """
 
 
@@ -163,7 +164,10 @@ ALL = ["python3.10", "python3.11", "python3.12", "python3.13", "python3.14", "py
     (["3.11.7"], None, "python3.15", 2, ALL[:1] + ALL[2:4], ALL),
     ([], "", "no such", 2, ALL, ALL),
     (["3.11.7", "3.12.1", "3.13.0"], None, "no such", 0, ["python3.10"], ["python3.10", "python3.12", "python3.15"]),
-], ids=["one-fails", "two-skipped", "no-root-wanted", "root-run-fails", "none-found", "chosen"])
+    ([], None, "no such", 0, ALL[:4], ALL),
+    (["3.14.2"], None, "no such", 0, ALL[:4], ALL),
+], ids=["one-fails", "two-skipped", "no-root-wanted", "root-run-fails", "none-found", "chosen", "root-runs-count",
+        "machine-before-root"])
 def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
         machine, releases, root, fail, status, skipped, chosen):
     for release in releases:
@@ -414,6 +418,7 @@ def test_make_refuses_an_unsupported_interpreter_in_one_line_and_creates_nothing
     ("test", ["ARGS=tests/test_layout.py -x"], "<-m><pytest><tests/test_layout.py><-x>"),
     ("test", ["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
     ("test-in-root", ["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
+    ("test-in-root", ['ARGS=-k "late and failure"'], "<-m><pytest><-k><late and failure>"),
 ])
 def test_make_test_hands_args_to_pytest_in_a_venv_made_afresh_unless_it_has_an_interpreter(
         machine, goal, args, pytest_call):
@@ -540,27 +545,38 @@ def root_call(call):
 # `inside` name the interpreters (name: version) of each; inside=None is a
 # root that only notes what it is asked. `built`: which interpreter each
 # build_wheel call was given. Zig is installed once, on the machine, for
-# every build (the root's interpreters may lack pip).
-@pytest.mark.parametrize("goal, host, inside, runs, built, said", [
-    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None),
+# every build (the root's interpreters may lack pip), and again, whole, when
+# its pin has changed since (`zig`: installed before that change or after).
+@pytest.mark.parametrize("goal, host, inside, runs, built, said, zig", [
+    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None, None),
     ("release-wheel", {"python3": "3.11"}, {"python3.14": "3.14"}, ["ensure", "run release-wheel"],
-     [("root", "python3.14")], None),
+     [("root", "python3.14")], None, None),
     ("wheel", {"python3": "3.11"}, {}, ["ensure", "run wheel"], [],
-     "PYTHON=python3.14: no such interpreter on PATH or in {pyenv}."),
-    ("test-wheel", {"python3": "3.11"}, None, ["ensure", "run wheel", "ensure", "run -o wheel test-wheel"], [], None),
+     "PYTHON=python3.14: no such interpreter on PATH or in {pyenv}.", None),
+    ("test-wheel", {"python3": "3.11"}, None, ["ensure", "run wheel", "ensure", "run -o wheel test-wheel"], [], None,
+     None),
     ("dist", {"python3": "3.11", "python3.11": "3.11"}, {"python3.14": "3.14"},
      ["ensure", "run release-wheel", "ensure", "run release-wheel"],
-     [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15"),
+     [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15", None),
     # Never against the machine's own headers: an arm64 module of 3.14 needs 3.14's arm64 ones.
     ("release-wheel ZIG_TARGET=aarch64-linux-gnu.2.17 AARCH64_HEADERS=python3.11=debian:bookworm",
      {"python3.14": "3.14"}, {}, [], [],
-     "PYTHON=python3.14: AARCH64_HEADERS names no arm64 headers for Python 3.14, so it gets no aarch64 wheel."),
+     "PYTHON=python3.14: AARCH64_HEADERS names no arm64 headers for Python 3.14, so it gets no aarch64 wheel.", None),
+    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None, "before-the-pin"),
+    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None, "after-the-pin"),
 ], ids=["host-has-it", "root-has-it", "root-lacks-it-too", "test-wheel-builds-once", "dist-both-and-a-failure",
-        "aarch64-without-headers"])
-def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, host, inside, runs, built, said):
+        "aarch64-without-headers", "zig-pin-changed", "zig-pin-unchanged"])
+def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, host, inside, runs, built, said,
+                                                                 zig):
     for name, version in host.items():
         executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
+    if zig:
+        for name in (".installed", "earlier"):
+            executable(tree / "build" / "zig" / name, "")
+        now = time.time()
+        os.utime(tree / "tools" / "zig-requirements.txt", (now - 60, now - 60))
+        os.utime(tree / "build" / "zig" / ".installed", (now - 120,) * 2 if zig == "before-the-pin" else (now, now))
     env = fake_debian_root(machine, tree, inside)
     root_bin, root_log = Path(env["ROOT_BIN"]), Path(env["ROOT_LOG"])
     done, calls = make(machine, tree, *goal.split(), *([] if goal == "dist" else ["PYTHON=python3.14"]), **env)
@@ -584,7 +600,11 @@ def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, 
     installs = [call for call in calls if "<--target><build/zig.new>" in call]
     assert installs in ([], ["<-m><pip><install><-q><--disable-pip-version-check><--require-hashes><--no-deps>"
                              "<--only-binary><:all:><--target><build/zig.new><-r><tools/zig-requirements.txt>"])
-    assert (tree / "build" / "zig" / ".installed").exists() == bool(installs) >= bool(built)
+    if zig:
+        again = zig == "before-the-pin"
+        assert (bool(installs), (tree / "build" / "zig" / "earlier").exists()) == (again, not again)
+    else:
+        assert (tree / "build" / "zig" / ".installed").exists() == bool(installs) >= bool(built)
 
 
 # `make test-wheel` installs the wheel whose hash the build recorded into a new
