@@ -333,10 +333,12 @@ WHEEL_HEADERS = $(if $(filter aarch64,$(ZIG_ARCH)),--headers $(or $(call aarch64
 
 .PHONY: dist-aarch64 wheel-aarch64 aarch64-python test-wheel-aarch64
 
-# The aarch64 half of `make dist`, from the source distribution in dist/.
+# The aarch64 half of `make dist`, from the source distribution in dist/;
+# with no version in AARCH64_HEADERS, none (an empty list would otherwise
+# stand for every supported version).
 dist-aarch64:
 	@echo "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: $(or $(filter-out $(AARCH64_PYTHONS),$(SUPPORTED_PYTHONS)),none)"
-	$(call each_supported_python,release-wheel ZIG_TARGET=$(AARCH64_TARGET),release-wheel ZIG_TARGET=$(AARCH64_TARGET),$(AARCH64_PYTHONS))
+	$(if $(AARCH64_PYTHONS),$(call each_supported_python,release-wheel ZIG_TARGET=$(AARCH64_TARGET),release-wheel ZIG_TARGET=$(AARCH64_TARGET),$(AARCH64_PYTHONS)))
 
 # The arm64 interpreter that the aarch64 wheel is tested with: Debian's
 # CPython of AARCH64_TEST_VERSION, from the suite whose headers

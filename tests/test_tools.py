@@ -1,18 +1,22 @@
-# The tools the Makefile and CI run, tools/find_python, tools/debian_root and
-# `make test-all` (tools/each_python.py), and the Makefile's own promises about
+# The tools the Makefile and CI run, tools/find_python, tools/debian_root,
+# `make test-all` (tools/each_python.py) and .ci/run's lanes (against a fake
+# make), and the Makefile's own promises about
 # interpreters, ARGS and virtual environments (tools/venvs.py), against fake
 # interpreters, a fake pyenv folder and a fake inner make, with a PATH that
 # holds nothing else, so the machine's own interpreters never count;
 # tools/check_dist.py, tools/check_installed.py and tools/build_wheel.py's
 # replacing of older wheels, against fake releases.
+import contextlib
 import hashlib
 import io
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tarfile
+import time
 import zipfile
 from pathlib import Path
 
@@ -140,10 +144,10 @@ def test_find_python_refuses_an_unsupported_version_in_one_line(machine, version
 
 
 # The inner make notes what it was asked for, and fails where that names
-# $FAIL.
+# $FAIL, with make's own status for a failed recipe.
 FAKE_MAKE = """#!/bin/sh
 echo "$*" >>"$LOG"
-case "$*" in *"$FAIL"*) exit 1 ;; esac
+case "$*" in *"$FAIL"*) exit 2 ;; esac
 """
 
 
@@ -160,7 +164,10 @@ ALL = ["python3.10", "python3.11", "python3.12", "python3.13", "python3.14", "py
     (["3.11.7"], None, "python3.15", 2, ALL[:1] + ALL[2:4], ALL),
     ([], "", "no such", 2, ALL, ALL),
     (["3.11.7", "3.12.1", "3.13.0"], None, "no such", 0, ["python3.10"], ["python3.10", "python3.12", "python3.15"]),
-], ids=["one-fails", "two-skipped", "no-root-wanted", "root-run-fails", "none-found", "chosen"])
+    ([], None, "no such", 0, ALL[:4], ALL),
+    (["3.14.2"], None, "no such", 0, ALL[:4], ALL),
+], ids=["one-fails", "two-skipped", "no-root-wanted", "root-run-fails", "none-found", "chosen", "root-runs-count",
+        "machine-before-root"])
 def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
         machine, releases, root, fail, status, skipped, chosen):
     for release in releases:
@@ -190,6 +197,64 @@ def test_make_test_all_runs_each_interpreter_found_and_fails_if_one_fails(
     assert failed == ([f"=== FAILED with {named}"] if named else [])
     if not (on_host or in_root):
         assert f"=== none of {' '.join(ALL)} found" in lines
+
+
+# .ci/run against a make that notes each stage (with its Hypothesis profile)
+# and fails the one that begins with $FAIL, and says `supported` for
+# SUPPORTED_PYTHONS; the machine has `releases`. A stage that fails fails the
+# run, and the rest of its lane still runs; a failed make dist leaves every
+# wheel untested, an earlier run's included, and the waiting lane goes on.
+FAKE_CI_MAKE = """#!/bin/sh
+case "$*" in
+    *print-SUPPORTED_PYTHONS) echo "$SUPPORTED"; exit ;;
+    *print-DEBIAN_ROOT_PYTHONS) echo python3.14 python3.15; exit ;;
+esac
+echo "${HYPOTHESIS_PROFILE:--} $*" >>"$LOG"
+case "$*" in "$FAIL"*) exit 2 ;; esac
+"""
+
+
+@pytest.mark.parametrize("supported, releases, fail, wheels_tested", [
+    (ALL, ["3.11.7", "3.12.1"], "no such", True),
+    (ALL[:5], ["3.13.0"], "no such", True),
+    (ALL, ["3.11.7"], "dist", False),
+    (ALL, ["3.11.7"], "sanitize", True),
+    (ALL, ["3.11.7"], "-o wheel test-wheel PYTHON=python3.14", True),
+    (ALL, ["3.11.7"], "-o wheel-aarch64", True),
+], ids=["passes", "newest-is-3.14", "dist-fails", "test-lane-stage-fails", "wheel-test-fails", "emulated-run-fails"])
+def test_ci_run_runs_each_stage_once_and_fails_if_one_fails(machine, supported, releases, fail, wheels_tested):
+    for release in releases:
+        machine.install(release)
+    for tool in ("cat", "dirname", "env", "sleep", "tr", "uniq"):
+        (machine.system / tool).symlink_to(shutil.which(tool))
+    executable(machine.bin / "make", FAKE_CI_MAKE)
+    tree = copy_of_the_tree(machine)
+    shutil.copytree(ROOT / ".ci", tree / ".ci")
+    log = machine.root / "stages"
+    # Its own process group, so that a lane left waiting goes with it.
+    with subprocess.Popen([str(tree / ".ci" / "run")], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          env={**machine.env, "LOG": str(log), "FAIL": fail, "SUPPORTED": " ".join(supported)},
+                          start_new_session=True) as process:
+        try:
+            output = process.communicate(timeout=30)[0]
+        finally:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(process.pid, signal.SIGKILL)
+    assert process.returncode == (0 if fail == "no such" else 1), output
+    stages = [line.split(" ", 1) for line in log.read_text().splitlines()]
+    one = str(machine.interpreter(releases[0]))
+    newest = supported[-1].removeprefix("python")
+    runs = {"default": [], "ci": []}
+    for profile, stage in stages:
+        if stage.startswith("test-all TEST_PYTHONS="):
+            runs[profile] += stage.partition("=")[2].split()
+    assert (runs["ci"], sorted(runs["default"] + runs["ci"])) == (sorted({"python3.14", supported[-1]}), supported)
+    others = [stage for _, stage in stages if not stage.startswith("test-all ")]
+    wheels = [f"-o wheel test-wheel PYTHON={name}" for name in (one, "python3.14", "python3.15")]
+    assert sorted(others) == sorted(["format-check", "debian-root", "dist", f"sanitize PYTHON={one}", *(
+        [f"-o wheel-aarch64 test-wheel-aarch64 AARCH64_TEST_VERSION={newest}", *wheels] if wheels_tested else [])])
+    assert others[:2] == ["format-check", "debian-root"] and others.index("dist") < min(
+        [others.index(wheel) for wheel in wheels if wheel in others], default=len(others)), others
 
 
 DEBIAN_ROOT = ROOT / "tools" / "debian_root"
@@ -294,14 +359,16 @@ def test_debian_root_is_never_deleted_through_a_mount(tmp_path):
 # the Makefile's helper scripts on the real interpreter, and makes a virtual
 # environment holding a copy of itself as its python and pytest. With
 # $BREAK_VENV set it leaves one half-made, whose python has no pip, as an
-# interpreter without its venv support (ensurepip) does, and fails.
+# interpreter without its venv support (ensurepip) does, and fails; a call
+# that names $PYTHON_FAILS fails.
 FAKE_PYTHON = r"""#!/bin/sh
 printf '<%s>' "$@" >>"$LOG"; echo >>"$LOG"
+case "$*" in *"$PYTHON_FAILS"*) [ -z "$PYTHON_FAILS" ] || exit 1 ;; esac
 case "$1 $2" in
     tools/venvs.py*|tools/each_python.py*) exec "$REAL_PYTHON" "$@" ;;
     "-c "*'"py%d'*) echo pyVERSION ;;
     "-c "*) echo "VERSION $0" ;;
-    "-m venv") mkdir -p "$3/bin"
+    "-m venv") mkdir -p "$3/bin" && : >"$3/pyvenv.cfg"
         if [ -n "$BREAK_VENV" ]; then printf '#!/bin/sh\nexit 1\n' >"$3/bin/python"; chmod +x "$3/bin/python"; exit 1; fi
         cp "$0" "$3/bin/python"; cp "$0" "$3/bin/pytest" ;;
     "-m pip") while [ $# -gt 0 ]; do [ "$1" != --target ] || mkdir -p "$2"; shift; done ;;
@@ -351,6 +418,7 @@ def test_make_refuses_an_unsupported_interpreter_in_one_line_and_creates_nothing
     ("test", ["ARGS=tests/test_layout.py -x"], "<-m><pytest><tests/test_layout.py><-x>"),
     ("test", ["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
     ("test-in-root", ["ARGS=-k 'late and failure'"], "<-m><pytest><-k><late and failure>"),
+    ("test-in-root", ['ARGS=-k "late and failure"'], "<-m><pytest><-k><late and failure>"),
 ])
 def test_make_test_hands_args_to_pytest_in_a_venv_made_afresh_unless_it_has_an_interpreter(
         machine, goal, args, pytest_call):
@@ -394,7 +462,10 @@ AARCH64_HEADERS = {"3.10": "interpreter", "3.11": "debian:bookworm", "3.12": "in
     # A failed build fails the run, as for the host's wheels, after the others.
     (["3.11", "3.12", "3.13"], [], "python3.12", 2, ["3.11", "3.12", "3.13"], "=== FAILED with python3.12"),
     (["3.14"], ["AARCH64_HEADERS=python3.11=debian:bookworm"], "no such", 2, [], "=== none of python3.11 found"),
-], ids=["all-with-headers", "some-without", "one-fails", "none-with-headers"])
+    # An empty table is no version, not every one.
+    (list(AARCH64_HEADERS), ["AARCH64_HEADERS="], "no such", 0, [],
+     "=== no arm64 headers in AARCH64_HEADERS, so no aarch64 wheel: " + " ".join(SUPPORTED_PYTHONS)),
+], ids=["all-with-headers", "some-without", "one-fails", "none-with-headers", "empty-table"])
 def test_make_dist_aarch64_builds_each_wheel_against_its_versions_headers(machine, versions, table, fail, status,
                                                                           built, said):
     for version in versions:
@@ -474,27 +545,38 @@ def root_call(call):
 # `inside` name the interpreters (name: version) of each; inside=None is a
 # root that only notes what it is asked. `built`: which interpreter each
 # build_wheel call was given. Zig is installed once, on the machine, for
-# every build (the root's interpreters may lack pip).
-@pytest.mark.parametrize("goal, host, inside, runs, built, said", [
-    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None),
+# every build (the root's interpreters may lack pip), and again, whole, when
+# its pin has changed since (`zig`: installed before that change or after).
+@pytest.mark.parametrize("goal, host, inside, runs, built, said, zig", [
+    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None, None),
     ("release-wheel", {"python3": "3.11"}, {"python3.14": "3.14"}, ["ensure", "run release-wheel"],
-     [("root", "python3.14")], None),
+     [("root", "python3.14")], None, None),
     ("wheel", {"python3": "3.11"}, {}, ["ensure", "run wheel"], [],
-     "PYTHON=python3.14: no such interpreter on PATH or in {pyenv}."),
-    ("test-wheel", {"python3": "3.11"}, None, ["ensure", "run wheel", "ensure", "run -o wheel test-wheel"], [], None),
+     "PYTHON=python3.14: no such interpreter on PATH or in {pyenv}.", None),
+    ("test-wheel", {"python3": "3.11"}, None, ["ensure", "run wheel", "ensure", "run -o wheel test-wheel"], [], None,
+     None),
     ("dist", {"python3": "3.11", "python3.11": "3.11"}, {"python3.14": "3.14"},
      ["ensure", "run release-wheel", "ensure", "run release-wheel"],
-     [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15"),
+     [("host", "python3.11"), ("root", "python3.14")], "=== FAILED with python3.15", None),
     # Never against the machine's own headers: an arm64 module of 3.14 needs 3.14's arm64 ones.
     ("release-wheel ZIG_TARGET=aarch64-linux-gnu.2.17 AARCH64_HEADERS=python3.11=debian:bookworm",
      {"python3.14": "3.14"}, {}, [], [],
-     "PYTHON=python3.14: AARCH64_HEADERS names no arm64 headers for Python 3.14, so it gets no aarch64 wheel."),
+     "PYTHON=python3.14: AARCH64_HEADERS names no arm64 headers for Python 3.14, so it gets no aarch64 wheel.", None),
+    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None, "before-the-pin"),
+    ("release-wheel", {"python3.14": "3.14"}, {}, [], [("host", "python3.14")], None, "after-the-pin"),
 ], ids=["host-has-it", "root-has-it", "root-lacks-it-too", "test-wheel-builds-once", "dist-both-and-a-failure",
-        "aarch64-without-headers"])
-def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, host, inside, runs, built, said):
+        "aarch64-without-headers", "zig-pin-changed", "zig-pin-unchanged"])
+def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, host, inside, runs, built, said,
+                                                                 zig):
     for name, version in host.items():
         executable(machine.bin / name, FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
+    if zig:
+        for name in (".installed", "earlier"):
+            executable(tree / "build" / "zig" / name, "")
+        now = time.time()
+        os.utime(tree / "tools" / "zig-requirements.txt", (now - 60, now - 60))
+        os.utime(tree / "build" / "zig" / ".installed", (now - 120,) * 2 if zig == "before-the-pin" else (now, now))
     env = fake_debian_root(machine, tree, inside)
     root_bin, root_log = Path(env["ROOT_BIN"]), Path(env["ROOT_LOG"])
     done, calls = make(machine, tree, *goal.split(), *([] if goal == "dist" else ["PYTHON=python3.14"]), **env)
@@ -518,39 +600,56 @@ def test_release_goals_build_each_wheel_where_its_interpreter_is(machine, goal, 
     installs = [call for call in calls if "<--target><build/zig.new>" in call]
     assert installs in ([], ["<-m><pip><install><-q><--disable-pip-version-check><--require-hashes><--no-deps>"
                              "<--only-binary><:all:><--target><build/zig.new><-r><tools/zig-requirements.txt>"])
-    assert (tree / "build" / "zig" / ".installed").exists() == bool(installs) >= bool(built)
+    if zig:
+        again = zig == "before-the-pin"
+        assert (bool(installs), (tree / "build" / "zig" / "earlier").exists()) == (again, not again)
+    else:
+        assert (tree / "build" / "zig" / ".installed").exists() == bool(installs) >= bool(built)
 
 
 # `make test-wheel` installs the wheel whose hash the build recorded into a new
 # environment (tools/venvs.py), and stops before the suite when no build
-# recorded one or dist/ holds another file in its place.
-@pytest.mark.parametrize("recorded, said", [
-    (b"this build", None),
-    (None, "no cp311 x86_64 wheel was built"),
+# recorded one, dist/ holds another file in its place, the folder of the
+# environment holds what is no environment (`left`: an earlier run's
+# environment, or files), or the installed files are not the wheel's. The
+# interpreter is of another version than the one running venvs.py, whose
+# tag is not the wheel's.
+@pytest.mark.parametrize("recorded, left, failing, said", [
+    (b"this build", "venv", "", None),
+    (None, "venv", "", "no {tag} x86_64 wheel was built"),
     # Rebuilt since, to the same size.
-    (b"that build", "is not the wheel just built"),
-], ids=["recorded", "never-built", "another-file"])
-def test_make_test_wheel_runs_the_suite_only_on_the_recorded_wheel(machine, recorded, said):
-    executable(machine.bin / "python3.11", FAKE_PYTHON.replace("VERSION", "3.11"))
+    (b"that build", "venv", "", "is not the wheel just built"),
+    (b"this build", "files", "", "holds files but no virtual environment"),
+    (b"this build", "venv", "check_installed.py", ""),
+], ids=["recorded", "never-built", "another-file", "not-an-environment", "not-the-wheels-files"])
+def test_make_test_wheel_runs_the_suite_only_on_the_recorded_wheel(machine, recorded, left, failing, said):
+    version = "3.12" if sys.version_info[:2] == (3, 11) else "3.11"
+    tag = "cp" + version.replace(".", "")
+    executable(machine.bin / f"python{version}", FAKE_PYTHON.replace("VERSION", version))
     tree = copy_of_the_tree(machine)
-    wheel, venv = tree / "dist" / WHEEL_311, ".venv/wheel-test-py3.11"
+    wheel, venv = tree / "dist" / wheel_name(tag[2:]), f".venv/wheel-test-py{version}"
     wheel.parent.mkdir()
     wheel.write_bytes(b"this build")
-    record = tree / "build" / "dist" / "cp311-x86_64" / "wheel.sha256"
+    record = tree / "build" / "dist" / f"{tag}-x86_64" / "wheel.sha256"
     if recorded is not None:
         record.parent.mkdir(parents=True)
         record.write_text(f"{hashlib.sha256(recorded).hexdigest()}  {wheel}\n")
-    for program in ("python", "pytest"):  # an earlier run's
-        executable(tree / venv / "bin" / program, FAKE_PYTHON.replace("VERSION", "3.11"))
-    done, calls = make(machine, tree, "-o", "wheel", "test-wheel", "PYTHON=python3.11")
+    for program in ("python", "pytest") if left == "venv" else ("notes",):  # an earlier run's
+        executable(tree / venv / "bin" / program, FAKE_PYTHON.replace("VERSION", version))
+    (tree / venv / ("pyvenv.cfg" if left == "venv" else "keep")).write_text("")
+    done, calls = make(machine, tree, "-o", "wheel", "test-wheel", f"PYTHON=python{version}",
+                       PYTHON_FAILS=failing)
+    pip = "<-m><pip><install><-q><--disable-pip-version-check><--only-binary><:all:>"
+    installed = [f"<-m><venv><{venv}>", f"{pip}<{wheel}[test]>", f"<{tree}/tools/check_installed.py><{wheel}>"]
     if said is None:
         assert done.returncode == 0, done.stdout + done.stderr
-        pip = "<-m><pip><install><-q><--disable-pip-version-check><--only-binary><:all:>"
-        assert calls[-4:] == [f"<-m><venv><{venv}>", f"{pip}<{wheel}[test]>",
-                              f"<{tree}/tools/check_installed.py><{wheel}>", "<>"]
+        assert calls[-4:] == installed + ["<>"]
+    elif failing:
+        assert done.returncode == 2 and calls[-3:] == installed, done.stdout + done.stderr
     else:
-        assert done.returncode == 2 and said in done.stderr, done.stdout + done.stderr
+        assert done.returncode == 2 and said.format(tag=tag) in done.stderr, done.stdout + done.stderr
         assert not [call for call in calls if call.startswith(("<-m><venv>", "<-m><pip>")) or call == "<>"]
+        assert (tree / venv / "keep").exists() == (left == "files")
 
 
 # tools/check_dist.py, the last word on a release, over fake release folders:
@@ -664,6 +763,7 @@ ARM_312 = wheel_name("312", platform=ARM)
 # What g++'s libstdc++ symbols made of the name before.
 OLD_TAG_312 = wheel_name("312", platform="manylinux_2_34_x86_64")
 FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylinux")
+OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
 
 
 # Each case: what to lay into the good folder (file name, what it is), the
@@ -674,17 +774,23 @@ FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylin
     ({SDIST: ("sdist", {"extra": ["src/native/filter/filter.o"]})}, SDIST, "filter.o: not part of a build"),
     ({SDIST: ("sdist", {"without": ["CMakeLists.txt"]})}, SDIST, "CMakeLists.txt: missing"),
     ({SDIST: ("sdist", {"without": ["LICENSE"]})}, SDIST, "LICENSE: missing"),
+    ({SDIST: ("sdist", {"without": ["LICENSES/nanobind.txt"]})}, SDIST, "LICENSES/nanobind.txt: missing"),
     ({WHEEL_312: ("good", {"without": ["LICENSES/libcxx.txt"]})}, WHEEL_312,
      "dist-info/licenses/LICENSES/libcxx.txt: missing"),
     ({WHEEL_312: ("good", {"metadata_without": ["License-Expression"]})}, WHEEL_312, "METADATA: no License-Expression"),
+    ({WHEEL_312: ("good", {"metadata_without": ["License-File: LICENSES/zig.txt"]})}, WHEEL_312,
+     "METADATA: no License-File: LICENSES/zig.txt"),
     ({WHEEL_312: ("good", {"description": "[the guide](DEVELOPMENT.md), [usage](#usage)"})}, WHEEL_312,
      "the description links to #usage, DEVELOPMENT.md; relative links break"),
+    ({WHEEL_312: ("good", {"description": "[the guide][guide]\n\n[guide]: DEVELOPMENT.md"})}, WHEEL_312,
+     "the description links to DEVELOPMENT.md; relative links break"),
     ({WHEEL_312: ("good", {"without": [".so"]})}, WHEEL_312, "x86_64-linux-gnu.so: missing"),
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
     ({OLD_TAG_312: ("good", {})}, OLD_TAG_312, "not named"),
     # Another interpreter's ABI, such as the free-threaded build's.
     ({FREE_THREADED_313: ("good", {"python": "313t"})}, FREE_THREADED_313, "not named"),
+    ({OTHER_ABI_312: ("good", {})}, OTHER_ABI_312, "not named"),
     ({WHEEL_312: ("newer-glibc", {})}, WHEEL_312, "needs GLIBC_2.25, newer than 2.17"),
     ({WHEEL_312: ("glibc-2.17", {})}, None, None),
     ({WHEEL_312: ("cxx-runtime", {})}, WHEEL_312, "needs the C++ runtime libc++.so.1"),
@@ -704,8 +810,10 @@ FREE_THREADED_313 = wheel_name("313").replace("cp313-manylinux", "cp313t-manylin
     ({SDIST: None, "harborsweep-0.0.9.tar.gz": ("sdist", {})}, "", "versions 0.0.9, 0.1.0; expected one"),
     ({"SHA256SUMS": ("text", {})}, "", "SHA256SUMS: neither a source distribution nor a wheel"),
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "sdist-without-licence",
-        "wheel-without-a-licence-text", "wheel-without-licence-expression", "relative-link", "wheel-without-extension",
-        "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "newer-glibc",
+        "sdist-without-a-licence-text", "wheel-without-a-licence-text", "wheel-without-licence-expression",
+        "wheel-without-a-license-file-line", "relative-link", "relative-reference-link", "wheel-without-extension",
+        "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "wheel-other-cpython-abi",
+        "newer-glibc",
         "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export", "not-stripped",
         "other-machine", "aarch64", "aarch64-host-compiler", "aarch64-host-suffix", "two-sdists", "no-sdist",
         "two-versions", "sdist-other-version", "foreign-file"])
@@ -737,7 +845,8 @@ def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, b
 # builds and for nanobind while CMake configures: LICENSES/ against packages
 # installed into a fake site folder, made from LICENSES/ itself, with one
 # text changed (None: taken out) per case; "installed" compares it with the
-# nanobind that builds the package here.
+# nanobind that builds the package here. `by` build_wheel: as the release
+# build checks its zig, the site holding that zig.
 CHECK_LICENCES = ROOT / "tools" / "check_licences.py"
 NANOBIND_LICENCE = "nanobind-3.1.0.dist-info/licenses/LICENSE"
 ROBIN_MAP_HEADER = "nanobind/ext/robin_map/include/tsl/robin_map.h"
@@ -747,21 +856,28 @@ def header_opened_by(text):
     return "/**\n" + "".join(f" * {line}".rstrip() + "\n" for line in text.splitlines()) + " */\n#pragma once\n"
 
 
-@pytest.mark.parametrize("site, tree, told", [
-    ({}, {}, None),
-    ({NANOBIND_LICENCE: "Copyright (c) 2027 Wenzel Jakob\n"}, {}, "LICENSES/nanobind.txt: differs from"),
+@pytest.mark.parametrize("site, tree, told, by", [
+    ({}, {}, None, "cli"),
+    ({NANOBIND_LICENCE: "Copyright (c) 2027 Wenzel Jakob\n"}, {}, "LICENSES/nanobind.txt: differs from", "cli"),
     ({ROBIN_MAP_HEADER: header_opened_by("MIT License\n\nCopyright (c) 2027 Thibaut\n")}, {},
-     "LICENSES/robin_map.txt: differs from"),
-    ({"ziglang/lib/libunwind/LICENSE.TXT": "LLVM 23\n"}, {}, "LICENSES/libunwind.txt: differs from"),
-    ({"ziglang/lib/libcxx/LICENSE.TXT": None}, {}, "LICENSES/libcxx.txt: 0 files ziglang/lib/libcxx/LICENSE.TXT"),
-    ({}, {"zlib.txt": "zlib\n"}, "LICENSES/zlib.txt: copied from no distribution"),
-    ("installed", {}, None),
-], ids=["same", "nanobind", "robin-map", "libunwind", "zig-without-it", "unknown-text", "installed"])
-def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, site, tree, told):
+     "LICENSES/robin_map.txt: differs from", "cli"),
+    ({"ziglang/lib/libunwind/LICENSE.TXT": "LLVM 23\n"}, {}, "LICENSES/libunwind.txt: differs from", "cli"),
+    ({"ziglang/lib/libcxx/LICENSE.TXT": None}, {}, "LICENSES/libcxx.txt: 0 files ziglang/lib/libcxx/LICENSE.TXT",
+     "cli"),
+    ({}, {"zlib.txt": "zlib\n"}, "LICENSES/zlib.txt: copied from no distribution", "cli"),
+    ({}, {"zig.txt": None}, "LICENSES/zig.txt: missing", "cli"),
+    ("installed", {}, None, "cli"),
+    ({"ziglang/lib/libunwind/LICENSE.TXT": "LLVM 23\n"}, {}, "LICENSES/libunwind.txt: differs from", "build_wheel"),
+], ids=["same", "nanobind", "robin-map", "libunwind", "zig-without-it", "unknown-text", "text-missing", "installed",
+        "build-wheel-zig"])
+def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, monkeypatch, site, tree, told, by):
     texts = {path.name: path.read_text() for path in (ROOT / "LICENSES").iterdir()}
     shutil.copytree(ROOT / "LICENSES", tmp_path / "LICENSES")
     for name, text in tree.items():
-        (tmp_path / "LICENSES" / name).write_text(text)
+        if text is None:
+            (tmp_path / "LICENSES" / name).unlink()
+        else:
+            (tmp_path / "LICENSES" / name).write_text(text)
     if site == "installed":
         nanobind = pytest.importorskip("nanobind")
         sites = [f"nanobind={Path(nanobind.__file__).parent.parent}"]
@@ -775,10 +891,17 @@ def test_check_licences_fails_when_a_text_is_not_its_packages(tmp_path, site, tr
                 (tmp_path / "site" / name).parent.mkdir(parents=True, exist_ok=True)
                 (tmp_path / "site" / name).write_text(text)
         sites = [f"nanobind={tmp_path / 'site'}", f"ziglang={tmp_path / 'site'}"]
-    done = subprocess.run([sys.executable, str(CHECK_LICENCES), str(tmp_path), *sites], capture_output=True,
-                          text=True, timeout=30)
-    assert done.returncode == (0 if told is None else 1), done.stdout + done.stderr
-    assert [told in line for line in done.stdout.splitlines()] == ([] if told is None else [True]), done.stdout
+    if by == "build_wheel":
+        import build_wheel
+        executable(tmp_path / "site" / "ziglang" / "zig", "")
+        monkeypatch.setattr(build_wheel, "ZIG_HOME", tmp_path / "site")
+        lines = build_wheel.zig_licence_problems(tmp_path)
+    else:
+        done = subprocess.run([sys.executable, str(CHECK_LICENCES), str(tmp_path), *sites], capture_output=True,
+                              text=True, timeout=30)
+        assert done.returncode == (0 if told is None else 1), done.stdout + done.stderr
+        lines = done.stdout.splitlines()
+    assert [told in line for line in lines] == ([] if told is None else [True]), lines
 
 
 # tools/check_installed.py, which `make test-wheel` runs before the suite: the

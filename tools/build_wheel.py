@@ -219,6 +219,12 @@ def backend_settings(args: argparse.Namespace, headers: Path | None) -> list[str
     return [f"--config-settings={setting}" for setting in settings + args.config_settings]
 
 
+def zig_licence_problems(tree: Path) -> list[str]:
+    """How the texts of `tree`'s LICENSES/ differ from those of this zig,
+    the ziglang distribution installed into ZIG_HOME."""
+    return check_licences.problems(tree, {"ziglang": zig_binary().parent.parent})
+
+
 def unpack(sdist: Path, into: Path) -> Path:
     with tarfile.open(sdist) as archive:
         if hasattr(tarfile, "data_filter"):
@@ -265,7 +271,7 @@ def build(args: argparse.Namespace) -> Path:
     headers = suite and debian_headers(suite, arch, version, work / "include", log)
     env = build_environment(args.target, [] if headers else split_headers(include, multiarch, work))
     source = unpack(Path(args.sdist), work / "source")
-    drift = check_licences.problems(source, {"ziglang": zig_binary().parent.parent})
+    drift = zig_licence_problems(source)
     if drift:
         sys.exit("build_wheel: LICENSES/ no longer holds the licence texts of this zig "
                  "(copy them again from it):\n" + "\n".join(drift))

@@ -16,7 +16,9 @@
         binaries only, proved first to be the file that build wrote and then,
         installed, to be that wheel's files byte for byte (check_installed.py,
         run by the environment's own python). Nothing is made when the
-        recorded wheel is missing or another file stands in its place.
+        recorded wheel is missing or another file stands in its place. An
+        environment already in DIR is deleted first; a folder that is none is
+        left alone, and the run fails, as for `made`.
 
 PYTHON is the interpreter the environment is for; the script itself may run
 on any supported one (the wheel's may be an emulated one).
@@ -49,13 +51,19 @@ def create(python: str, folder: Path) -> None:
         fail(f"{python} could not make a virtual environment in {folder}")
 
 
-def made(python: str, folder: Path) -> None:
-    if os.access(folder / "bin" / "python", os.X_OK):
-        return
+def cleared(folder: Path) -> None:
+    """Deletes `folder` if it is a virtual environment, whole or half made;
+    a folder that holds anything else is left alone, and the run fails."""
     if (folder / "pyvenv.cfg").exists():
         shutil.rmtree(folder)
     elif folder.is_dir() and any(folder.iterdir()):
         fail(f"{folder} holds files but no virtual environment; not making one there")
+
+
+def made(python: str, folder: Path) -> None:
+    if os.access(folder / "bin" / "python", os.X_OK):
+        return
+    cleared(folder)
     create(python, folder)
 
 
@@ -83,7 +91,7 @@ def recorded_wheel(work: Path, tag: str, arch: str) -> Path:
 
 def wheel(python: str, folder: Path, arch: str, work: Path) -> None:
     built = recorded_wheel(work, interpreter_tag(python), arch)
-    shutil.rmtree(folder, ignore_errors=True)
+    cleared(folder)
     create(python, folder)
     print(f"=== installing {built}[test]", flush=True)
     venv_python = str(folder / "bin" / "python")
