@@ -168,7 +168,8 @@ def run(argv: list[str] | None = None) -> None:
         parser.exit(2, f"{PROGRAM}: error: {_shown(str(error))}\n")
     findings = [finding for finding in findings if finding.code not in ignored]
     # A message quotes the file's own text, which the terminal's encoding may not hold.
-    sys.stdout.reconfigure(errors="backslashreplace")
+    if hasattr(sys.stdout, "reconfigure"):
+        sys.stdout.reconfigure(errors="backslashreplace")
     try:
         if checks is not None:
             _write_plan(checks, args.format)

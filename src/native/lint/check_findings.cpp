@@ -28,7 +28,8 @@ void find_in_sections(const CheckModel &check, Findings &findings) {
             findings.add(check.path, section.line, section.column, Code::no_quorvane,
                          "the run reads " + meant + ", not " + written +
                              " (section names are exact): it ends with NoSectionError; rename "
-                             "this one " + meant);
+                             "this one " +
+                             meant);
             continue;
         }
         findings.add(check.path, section.line, section.column, Code::near_section,
@@ -73,10 +74,24 @@ std::vector<Text> referred_names(const CheckModel &check) {
     return names;
 }
 
+const std::vector<Text> kReadFromDefault{from_ascii("description"), from_ascii("filters")};
+
+// [DEFAULT] holds what every section sees: its options go out with every
+// request, a description among them.
+void find_defaults_sent(const CheckModel &check, Findings &findings) {
+    for (const Text &name : kReadFromDefault)
+        if (const IniOption *option = check.ini.defaults.find(name))
+            findings.add(check.path, option->line, option->name_column,
+                         Code::defaults_in_every_request,
+                         quoted(name) +
+                             " in `[DEFAULT]` is also sent to the controller as a field of the "
+                             "request; move it to `[default]`");
+}
+
 void find_unread_defaults(const CheckModel &check, Findings &findings) {
     if (!check.default_section)
         return;
-    const std::vector<Text> read{from_ascii("description"), from_ascii("filters")};
+    const std::vector<Text> &read = kReadFromDefault;
     const std::vector<Text> referred = referred_names(check);
     for (const IniOption &option : check.default_section->options) {
         if (option.name.empty() || option.name == read[0] || option.name == read[1])
@@ -94,13 +109,6 @@ void find_unread_defaults(const CheckModel &check, Findings &findings) {
                          (near ? "did you mean " + quoted(*near) + "?"
                                : "remove it, or ignore HS304 to keep it as a note"));
     }
-    for (const Text &name : read)
-        if (const IniOption *option = check.ini.defaults.find(name))
-            findings.add(check.path, option->line, option->name_column,
-                         Code::defaults_in_every_request,
-                         quoted(name) +
-                             " in `[DEFAULT]` is also sent to the controller as a field of the "
-                             "request; move it to `[default]`");
 }
 
 }  // namespace
@@ -112,6 +120,7 @@ void find_in_check(const CheckModel &check, bool listed, const Decoding &decodin
     find_in_sections(check, findings);
     find_missing_action(check, findings);
     find_unread_defaults(check, findings);
+    find_defaults_sent(check, findings);
     if (listed)
         find_in_description(check, findings);
     find_in_filters(check, findings);

@@ -44,7 +44,8 @@ void model_fields(CheckModel &check) {
             check.fields.push_back({&option, interpolate(check.ini, section, option), true, false});
     for (size_t i = 0; i < check.fields.size(); ++i) {
         RequestField &field = check.fields[i];
-        if (field.value.error != InterpolationError::none || !is_output_reference(field.value.value))
+        if (field.value.error != InterpolationError::none ||
+            !is_output_reference(field.value.value))
             continue;
         field.is_reference = true;
         const TextView value = field.value.value;

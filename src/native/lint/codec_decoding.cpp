@@ -91,8 +91,8 @@ void decode_with_codec(const std::string &bytes, const Decoding &decoding, Sourc
         reason = nb::cast<std::string>(nb::str(nb::getattr(value, "reason", value)));
     }
     const Position at = position_after(decode_prefix(name, bytes, start));
-    DecodeFailure failure{start, static_cast<unsigned char>(bytes[start]), reason,
-                          at.ended_lines + 1, at.column, 0};
+    DecodeFailure failure{
+        start, static_cast<unsigned char>(bytes[start]), reason, at.ended_lines + 1, at.column, 0};
     const size_t decoded_end = decoded_end_at_failure(name, bytes, decoding.chunk_size);
     const Position read = position_after(decode_prefix(name, bytes, decoded_end));
     // A "\r" at the end of the decoded text waits for the character after it.

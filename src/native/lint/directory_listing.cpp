@@ -1,16 +1,15 @@
 // Directories and paths through the system's calls, failing with the
 // interpreter's OSError for the path, as os.listdir() and os.stat() would.
-#include <nanobind/nanobind.h>
+#include "lint/directory_listing.hpp"
 
-#include <dirent.h>
-#include <sys/stat.h>
+#include <nanobind/nanobind.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-
-#include "lint/directory_listing.hpp"
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace nb = nanobind;
 
@@ -19,8 +18,8 @@ namespace {
 
 [[noreturn]] void raise_os_error(const std::string &path, int error_number) {
     errno = error_number;
-    nb::object name = nb::steal(PyUnicode_DecodeFSDefaultAndSize(
-        path.data(), static_cast<Py_ssize_t>(path.size())));
+    nb::object name = nb::steal(
+        PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
     if (name.is_valid())
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
     nb::raise_python_error();

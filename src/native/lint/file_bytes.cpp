@@ -1,13 +1,12 @@
 // Reading a check file's bytes with the system's calls, failing as open()
 // and read() would fail in the run, with the same exception classes.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "lint/file_bytes.hpp"
 
 #include <cerrno>
 #include <cstring>
-
-#include "lint/file_bytes.hpp"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace harborsweep::lint {
 namespace {
@@ -30,8 +29,8 @@ const char *python_class_of(int error_number) {
 
 FileBytes failed(int error_number) {
     FileBytes result;
-    result.failure = ReadFailure{python_class_of(error_number), std::strerror(error_number),
-                                 error_number};
+    result.failure =
+        ReadFailure{python_class_of(error_number), std::strerror(error_number), error_number};
     return result;
 }
 

@@ -8,35 +8,64 @@ namespace harborsweep::lint {
 CodeInfo info(Code code) {
     constexpr Severity E = Severity::error, W = Severity::warning;
     switch (code) {
-    case Code::unreadable: return {"HS101", E};
-    case Code::undecodable: return {"HS102", E};
-    case Code::byte_order_mark: return {"HS103", E};
-    case Code::missing_header: return {"HS104", E};
-    case Code::duplicate_section: return {"HS105", E};
-    case Code::duplicate_option: return {"HS106", E};
-    case Code::no_delimiter: return {"HS107", E};
-    case Code::empty_option_name: return {"HS108", E};
-    case Code::lone_percent: return {"HS201", E};
-    case Code::bad_reference: return {"HS202", E};
-    case Code::missing_reference: return {"HS203", E};
-    case Code::reference_depth: return {"HS204", E};
-    case Code::expansion_too_large: return {"HS205", E};
-    case Code::description_unreadable: return {"HS211", W};
-    case Code::filters_unreadable: return {"HS212", W};
-    case Code::no_quorvane: return {"HS301", E};
-    case Code::no_action: return {"HS302", W};
-    case Code::near_section: return {"HS303", W};
-    case Code::unread_default_option: return {"HS304", W};
-    case Code::defaults_in_every_request: return {"HS305", W};
-    case Code::empty_filter_step: return {"HS401", W};
-    case Code::empty_filter_key: return {"HS402", W};
-    case Code::missing_check: return {"HS501", E};
-    case Code::empty_output_name: return {"HS502", E};
-    case Code::reference_cycle: return {"HS503", E};
-    case Code::ignored_output: return {"HS504", W};
-    case Code::near_output: return {"HS505", W};
-    case Code::skipped_name: return {"HS601", W};
-    case Code::no_checks: return {"HS602", W};
+    case Code::unreadable:
+        return {"HS101", E};
+    case Code::undecodable:
+        return {"HS102", E};
+    case Code::byte_order_mark:
+        return {"HS103", E};
+    case Code::missing_header:
+        return {"HS104", E};
+    case Code::duplicate_section:
+        return {"HS105", E};
+    case Code::duplicate_option:
+        return {"HS106", E};
+    case Code::no_delimiter:
+        return {"HS107", E};
+    case Code::empty_option_name:
+        return {"HS108", E};
+    case Code::lone_percent:
+        return {"HS201", E};
+    case Code::bad_reference:
+        return {"HS202", E};
+    case Code::missing_reference:
+        return {"HS203", E};
+    case Code::reference_depth:
+        return {"HS204", E};
+    case Code::expansion_too_large:
+        return {"HS205", E};
+    case Code::description_unreadable:
+        return {"HS211", W};
+    case Code::filters_unreadable:
+        return {"HS212", W};
+    case Code::no_quorvane:
+        return {"HS301", E};
+    case Code::no_action:
+        return {"HS302", W};
+    case Code::near_section:
+        return {"HS303", W};
+    case Code::unread_default_option:
+        return {"HS304", W};
+    case Code::defaults_in_every_request:
+        return {"HS305", W};
+    case Code::empty_filter_step:
+        return {"HS401", W};
+    case Code::empty_filter_key:
+        return {"HS402", W};
+    case Code::missing_check:
+        return {"HS501", E};
+    case Code::empty_output_name:
+        return {"HS502", E};
+    case Code::reference_cycle:
+        return {"HS503", E};
+    case Code::ignored_output:
+        return {"HS504", W};
+    case Code::near_output:
+        return {"HS505", W};
+    case Code::skipped_name:
+        return {"HS601", W};
+    case Code::no_checks:
+        return {"HS602", W};
     }
     return {"HS000", E};
 }

@@ -62,8 +62,7 @@ struct Finding {
 struct Findings {
     std::vector<Finding> list;
 
-    void add(const std::string &path, size_t line, size_t column, Code code,
-             std::string message) {
+    void add(const std::string &path, size_t line, size_t column, Code code, std::string message) {
         list.push_back(Finding{path, line, column, code, std::move(message)});
     }
 };

@@ -116,9 +116,9 @@ nb::dict read_ini_file(nb::handle path, nb::handle encoding) {
     view["options"] = options;
     view["defaults"] = option_list(file.defaults);
     view["values"] = values;
-    view["raised"] = file.raised ? nb::object(nb::make_tuple(python_class_of(*file.raised),
-                                                             file.raised_line))
-                                 : nb::none();
+    view["raised"] =
+        file.raised ? nb::object(nb::make_tuple(python_class_of(*file.raised), file.raised_line))
+                    : nb::none();
     return view;
 }
 

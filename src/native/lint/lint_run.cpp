@@ -19,7 +19,8 @@ namespace harborsweep::lint {
 namespace {
 
 bool ends_with_bytes(const std::string &text, std::string_view end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 std::string lowered(std::string text) {
@@ -67,8 +68,9 @@ public:
             const std::string target = run.checks[i].reference->target;
             const std::string config_dir = run.checks[i].config_dir;
             auto known = read_.find(real_path(target));
-            long next = known != read_.end() ? static_cast<long>(known->second)
-                                             : static_cast<long>(add_check(target, config_dir, false));
+            long next = known != read_.end()
+                            ? static_cast<long>(known->second)
+                            : static_cast<long>(add_check(target, config_dir, false));
             if (!run.checks[static_cast<size_t>(next)].readable()) {
                 report_unreadable_target(i, static_cast<size_t>(next));
                 next = -1;
@@ -114,7 +116,8 @@ private:
             return;
         run.findings.add(join_path(directory, name), 0, 0, Code::skipped_name,
                          "never run: the run takes only names ending in `.cfg` (in lower "
-                         "case); rename it " + quoted(path_text(stem + ".cfg")));
+                         "case); rename it " +
+                             quoted(path_text(stem + ".cfg")));
     }
 
     void report_unreadable_target(size_t referring, size_t target) {
@@ -123,8 +126,8 @@ private:
         const RequestField &field = check.fields[check.reference->field];
         if (check.reference->name.empty())
             return;  // reported as an empty reference
-        std::string message = quoted(field.value.value) + " refers to " +
-                              display_path(missing.path) + ", which ";
+        std::string message =
+            quoted(field.value.value) + " refers to " + display_path(missing.path) + ", which ";
         if (missing.read_failure && missing.read_failure->python_class == "FileNotFoundError") {
             message += "does not exist: the run ends with FileNotFoundError";
             const std::string where = directory_of(missing.path);
@@ -132,8 +135,8 @@ private:
             for (const std::string &name : list_directory_quietly(where.empty() ? "." : where))
                 names.push_back(path_text(name));
             const size_t slash = missing.path.rfind('/');
-            const Text wanted = path_text(slash == std::string::npos ? missing.path
-                                                                     : missing.path.substr(slash + 1));
+            const Text wanted = path_text(
+                slash == std::string::npos ? missing.path : missing.path.substr(slash + 1));
             if (auto near = near_name(wanted, names))
                 message += "; did you mean " + quoted(*near) + "?";
             else

@@ -30,7 +30,8 @@ void find_in_reading(const CheckModel &check, const Decoding &decoding, Findings
                  std::string("byte ") + byte + " does not decode as " + decoding.name + " (" +
                      failure.reason +
                      "): the run ends with UnicodeDecodeError when it reads this far; save the "
-                     "file as " + decoding.name + " text");
+                     "file as " +
+                     decoding.name + " text");
 }
 
 namespace {

@@ -43,8 +43,7 @@ SourceText decode_source(const std::string &bytes, const Decoding &decoding) {
         break;
     case Decoding::Kind::ascii:
     case Decoding::Kind::latin1:
-        decode_single_byte(bytes, decoding.kind == Decoding::Kind::ascii, decoding.chunk_size,
-                           out);
+        decode_single_byte(bytes, decoding.kind == Decoding::Kind::ascii, decoding.chunk_size, out);
         break;
     case Decoding::Kind::other:
         decode_with_codec(bytes, decoding, out);

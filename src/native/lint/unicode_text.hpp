@@ -18,8 +18,8 @@ using TextView = std::u32string_view;
 constexpr bool is_space(char32_t c) {
     if (c < 0x80)
         return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
-    return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+    return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+           c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 TextView strip(TextView text);

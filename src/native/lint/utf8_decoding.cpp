@@ -76,8 +76,9 @@ void decode_utf8(const std::string &bytes, size_t chunk_size, SourceText &out) {
     for (size_t i = 0; i < bytes.size();) {
         const Utf8Step step = utf8_step(bytes, i);
         if (step.reason && !out.failure) {
-            out.failure = DecodeFailure{i, static_cast<unsigned char>(bytes[i]), step.reason,
-                                        lines.line(), lines.column(), 0};
+            out.failure = DecodeFailure{
+                i, static_cast<unsigned char>(bytes[i]), step.reason, lines.line(), lines.column(),
+                0};
             // A sequence cut by the end of the file fails at the final
             // decode, after every line ended before it.
             decoded_end = step.decided_at >= bytes.size()
@@ -92,16 +93,15 @@ void decode_utf8(const std::string &bytes, size_t chunk_size, SourceText &out) {
         out.failure->lines_read_first = lines.lines_ended_before(decoded_end);
 }
 
-void decode_single_byte(const std::string &bytes, bool ascii, size_t chunk_size,
-                        SourceText &out) {
+void decode_single_byte(const std::string &bytes, bool ascii, size_t chunk_size, SourceText &out) {
     LineSplitter lines(out);
     size_t decoded_end = 0;
     for (size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char byte = static_cast<unsigned char>(bytes[i]);
         const bool bad = ascii && byte >= 0x80;
         if (bad && !out.failure) {
-            out.failure = DecodeFailure{i, byte, "ordinal not in range(128)", lines.line(),
-                                        lines.column(), 0};
+            out.failure = DecodeFailure{
+                i, byte, "ordinal not in range(128)", lines.line(), lines.column(), 0};
             decoded_end = i / chunk_size * chunk_size;
         }
         lines.push(bad ? 0xFFFD : byte, i);

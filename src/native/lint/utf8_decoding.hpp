@@ -9,7 +9,6 @@
 namespace harborsweep::lint {
 
 void decode_utf8(const std::string &bytes, size_t chunk_size, SourceText &out);
-void decode_single_byte(const std::string &bytes, bool ascii, size_t chunk_size,
-                        SourceText &out);
+void decode_single_byte(const std::string &bytes, bool ascii, size_t chunk_size, SourceText &out);
 
 }  // namespace harborsweep::lint

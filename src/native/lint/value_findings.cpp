@@ -120,10 +120,9 @@ void find_in_field(const CheckModel &check, const RequestField &field, Findings 
     if (&field != &last) {
         findings.add(check.path, at.first, at.second, Code::ignored_output,
                      "only the last output reference of a check is followed (" +
-                         quoted(last.option->name) + ", line " +
-                         std::to_string(last.option->line) + "): " + quoted(option.name) +
-                         " is sent as the text " + quoted(field.value.value) +
-                         "; give each reference a check of its own");
+                         quoted(last.option->name) + ", line " + std::to_string(last.option->line) +
+                         "): " + quoted(option.name) + " is sent as the text " +
+                         quoted(field.value.value) + "; give each reference a check of its own");
     } else if (followed.name.empty()) {
         findings.add(check.path, at.first, at.second, Code::empty_output_name,
                      "`output()` names no check file: the run opens the configuration "
@@ -140,8 +139,8 @@ void find_in_description(const CheckModel &check, Findings &findings) {
     const Explanation why = explain(*check.description, option.name, check.ini);
     const Position at = mistake_position(option, *check.description);
     findings.add(check.path, at.first, at.second, Code::description_unreadable,
-                 "the description is not printed: " + why.what + " fails with " + why.error +
-                     "; " + why.mend);
+                 "the description is not printed: " + why.what + " fails with " + why.error + "; " +
+                     why.mend);
 }
 
 void find_in_filters(const CheckModel &check, Findings &findings) {
@@ -152,8 +151,8 @@ void find_in_filters(const CheckModel &check, Findings &findings) {
         const Explanation why = explain(*check.filters, option.name, check.ini);
         const Position at = mistake_position(option, *check.filters);
         findings.add(check.path, at.first, at.second, Code::filters_unreadable,
-                     "the filters are not applied, and the whole answer is printed: " +
-                         why.what + " fails with " + why.error + "; " + why.mend);
+                     "the filters are not applied, and the whole answer is printed: " + why.what +
+                         " fails with " + why.error + "; " + why.mend);
         return;
     }
     const Position at = value_position(option, 0);

@@ -1,0 +1,235 @@
+# harborsweep-lint: each mistake of a check directory gives its finding, at its place; the
+# command's formats, exit statuses and plan.
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+from harborsweep import _lint
+from harborsweep.lint import lint, plan, run
+
+EXAMPLES = os.path.join(os.path.dirname(__file__), os.pardir, "examples", "checks")
+PLAIN = "[default]\ndescription = d\n[quorvane]\naction = list\n"
+
+
+def make(root, files):
+    for name, content in files.items():
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if content is None:
+            path.mkdir()
+        elif isinstance(content, bytes):
+            path.write_bytes(content)
+        else:
+            path.write_text(content)
+
+
+def found(root, findings):
+    return [(os.path.relpath(f.path, root), f.line, f.column, f.code) for f in findings]
+
+
+# name: (files, the findings as (path, line, column, code), a text each message must hold)
+MISTAKES = {
+    "lone-percent": ({"a.cfg": "[quorvane]\naction = x\nsize = 50%\n"},
+                     [("a.cfg", 3, 10, "HS201")], "write `50%%`"),
+    "percent-in-description": ({"a.cfg": "[default]\ndescription = 100% up\n[quorvane]\naction=x\n"},
+                               [("a.cfg", 2, 18, "HS211")], "`100%%`"),
+    "bad-reference": ({"a.cfg": "[quorvane]\naction = x\nzone = %(region\n"},
+                      [("a.cfg", 3, 8, "HS202")], "`%(region)s`"),
+    "missing-reference": ({"a.cfg": "[quorvane]\naction = x\nregions = a\nzone = %(region)s\n"},
+                          [("a.cfg", 4, 8, "HS203")], "`%(regions)s`"),
+    "reference-loop": ({"a.cfg": "[quorvane]\naction = x\nzone = %(zone)s\n"},
+                       [("a.cfg", 3, 8, "HS204")], "InterpolationDepthError"),
+    "from-defaults": ({"a.cfg": "[DEFAULT]\nsize = 5%\n[quorvane]\naction = x\n"},
+                      [("a.cfg", 2, 9, "HS201")], "`5%%`"),
+    "filters-unread": ({"a.cfg": "[default]\nfilters = a, %(b\n[quorvane]\naction = x\n"},
+                       [("a.cfg", 2, 14, "HS212")], "whole answer"),
+    "only-case-section": ({"a.cfg": "[Quorvane]\naction = x\n"},
+                          [("a.cfg", 1, 1, "HS301")], "rename this one `[quorvane]`"),
+    "no-quorvane": ({"a.cfg": "[default]\ndescription = d\n"}, [("a.cfg", None, None, "HS301")],
+                    "NoSectionError"),
+    "near-sections": ({"a.cfg": "[defualt]\n[Default]\n[quorvnae]\n[quorvane]\naction = x\n"},
+                      [("a.cfg", 1, 1, "HS303"), ("a.cfg", 2, 1, "HS303"),
+                       ("a.cfg", 3, 1, "HS303")], "rename it `["),
+    "no-action": ({"a.cfg": "[quorvane]\nname = x\n"}, [("a.cfg", 1, 1, "HS302")], "`action"),
+    "unread-default-option": ({"a.cfg": "[default]\nfilter = a, b\n[quorvane]\naction = x\n"},
+                              [("a.cfg", 2, 1, "HS304")], "did you mean `filters`?"),
+    "defaults-option-used-by-description": (
+        {"a.cfg": "[default]\nwho = me\ndescription = %(who)s\n[quorvane]\naction = x\n"}, [], ""),
+    "description-in-DEFAULT": ({"a.cfg": "[DEFAULT]\ndescription = d\n[quorvane]\naction = x\n"},
+                               [("a.cfg", 2, 1, "HS305")], "move it to `[default]`"),
+    "empty-filter-steps": ({"a.cfg": "[default]\nfilters = a,,b,\n[quorvane]\naction = x\n"},
+                           [("a.cfg", 2, 11, "HS401"), ("a.cfg", 2, 11, "HS401")], "comma"),
+    "empty-filters": ({"a.cfg": "[default]\nfilters =\n[quorvane]\naction = x\n"},
+                      [("a.cfg", 2, 10, "HS401")], "`filters` is empty"),
+    "empty-filter-keys": ({"a.cfg": "[default]\nfilters = x, a&, &b, a & b\n[quorvane]\naction=x\n"},
+                          [("a.cfg", 2, 14, "HS402"), ("a.cfg", 2, 18, "HS402")], "stray `&`"),
+    "bom": ({"a.cfg": b"\xef\xbb\xbf" + PLAIN.encode()}, [("a.cfg", 1, 1, "HS103")],
+            "without the mark"),
+    "undecodable": ({"a.cfg": b"[default]\ndescription = caf\xe9\n[quorvane]\naction = x\n"},
+                    [("a.cfg", 2, 18, "HS102")], "0xe9"),
+    "before-any-header": ({"a.cfg": "action = x\n" + PLAIN}, [("a.cfg", 1, 1, "HS104")], "`#`"),
+    "duplicates": ({"a.cfg": PLAIN + "Action = y\n[default]\n"},
+                   [("a.cfg", 5, 1, "HS106"), ("a.cfg", 6, 1, "HS105")], "line "),
+    "lines-without-delimiter": ({"a.cfg": "[quorvane]\naction = x\nnonsense\nmore\n= y\n"},
+                                [("a.cfg", 3, 1, "HS107"), ("a.cfg", 4, 1, "HS107"),
+                                 ("a.cfg", 5, 1, "HS108")], "ParsingError"),
+    "missing-check": ({"a.cfg": "[quorvane]\naction = x\nitem = output(gatways.cfg)\n",
+                       "gateways.cfg": PLAIN}, [("a.cfg", 3, 8, "HS501")], "`gateways.cfg`?"),
+    "referenced-directory": ({"a.cfg": "[quorvane]\naction = x\nitem = output(sub)\n",
+                              "sub/b.cfg": PLAIN}, [("a.cfg", 3, 8, "HS501")], "IsADirectoryError"),
+    "empty-reference": ({"a.cfg": "[quorvane]\naction = x\nitem = output()\n"},
+                        [("a.cfg", 3, 8, "HS502")], "names no check file"),
+    "references-loop": ({"a.cfg": "[quorvane]\naction = x\ni = output(b.cfg)\n",
+                         "b.cfg": "[quorvane]\naction = y\ni = output(lib/c.ini)\n",
+                         "lib/c.ini": "[quorvane]\naction = z\ni = output(a.cfg)\n"},
+                        [("a.cfg", 3, 5, "HS503"), ("b.cfg", 3, 5, "HS503"),
+                         ("lib/c.ini", 3, 5, "HS503")], "RecursionError"),
+    "two-references": ({"a.cfg": "[quorvane]\naction = x\nz = output(b.cfg)\ny = output(b.cfg)\n",
+                        "b.cfg": PLAIN}, [("a.cfg", 3, 5, "HS504")], "`y`, line 4"),
+    "near-references": ({"a.cfg": "[quorvane]\naction = x\ny = Output(b.cfg)\n"
+                                  "z = output(b.cfg) and\nw = output (b.cfg\n", "b.cfg": PLAIN},
+                        [("a.cfg", 3, 5, "HS505"), ("a.cfg", 4, 5, "HS505"),
+                         ("a.cfg", 5, 5, "HS505")], "write `output(b.cfg)`"),
+    # A file the references reach is read once and reported under its own path, with the
+    # configuration directory of the check that refers to it.
+    "referenced-file": ({"a.cfg": "[quorvane]\naction = x\ni = output(lib/r.ini)\n",
+                         "b.cfg": "[quorvane]\naction = x\ni = output(lib/r.ini)\n",
+                         "lib/r.ini": "[quorvane]\naction = 5%\ni = output(lib/s.ini)\n",
+                         "lib/s.ini": PLAIN}, [("lib/r.ini", 2, 11, "HS201")], "`5%%`"),
+    "skipped-names": ({"a.CFG": PLAIN, "b.conf": PLAIN, "c.cfg": PLAIN, "d.cfg.bak": PLAIN},
+                      [("a.CFG", None, None, "HS601"), ("b.conf", None, None, "HS601")],
+                      "rename it `"),
+    "no-checks": ({"a.txt": PLAIN}, [(".", None, None, "HS602")], "status 0"),
+    "directory-named-cfg": ({"x.cfg": None, "y.cfg": PLAIN}, [("x.cfg", None, None, "HS101")],
+                            "IsADirectoryError"),
+    "examples-lint-clean": ({}, [], ""),
+}
+
+
+@pytest.mark.parametrize("files, expected, wording", MISTAKES.values(), ids=MISTAKES.keys())
+def test_each_mistake_gives_its_finding(tmp_path, files, expected, wording):
+    root = tmp_path / "checks"
+    root.mkdir()
+    make(root, files)
+    target = root if files else EXAMPLES
+    findings = lint(target)
+    assert sorted(found(root, findings), key=str) == sorted(expected, key=str)
+    assert all(wording in finding.message for finding in findings)
+    severities = dict(_lint.codes())
+    assert all(finding.severity == severities[finding.code] for finding in findings)
+
+
+@pytest.mark.parametrize("kind", ["fifo", "link-loop", "long-chain", "large-file"])
+def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
+    if kind == "fifo":
+        os.mkfifo(tmp_path / "a.cfg")  # opened, a run would wait on it for ever
+        expected = [("a.cfg", None, None, "HS101")]
+    elif kind == "link-loop":
+        os.symlink("a.cfg", tmp_path / "a.cfg")
+        expected = [("a.cfg", None, None, "HS101")]
+    elif kind == "long-chain":
+        for i in range(1000):
+            (tmp_path / f"c{i}.cfg").write_text(
+                f"[quorvane]\naction = x\ni = output(c{i + 1}.cfg)\n" if i < 999 else PLAIN)
+        expected = []
+        chain = next(c["chain"] for c in plan(tmp_path) if c["path"].endswith("/c0.cfg"))
+        assert len(chain) == 999 and chain[-1]["check"].endswith("c999.cfg")
+    else:
+        (tmp_path / "a.cfg").write_text(PLAIN + "x = " + "y" * (10 << 20) + "\n")
+        expected = []
+    assert found(tmp_path, lint(tmp_path)) == expected
+
+
+def run_command(capsys, *argv):
+    with pytest.raises(SystemExit) as ended:
+        run(list(argv))
+        sys.exit(0)
+    out, err = capsys.readouterr()
+    return ended.value.code, out, err
+
+
+@pytest.fixture
+def mixed(tmp_path):
+    """A directory with one error (HS201) and one warning (HS302)."""
+    make(tmp_path, {"a.cfg": "[quorvane]\naction = 5%\n", "b.cfg": "[quorvane]\nname = x\n"})
+    return tmp_path
+
+
+@pytest.mark.parametrize("argv, status, lines", [
+    (["--format", "text"], 1, ["{a}:2:11: HS201 a lone `%` ends the run with "
+                                "InterpolationSyntaxError; write `5%%`",
+                                "{b}:1:1: HS302 `[quorvane]` has no `action`, so the request "
+                                "names no operation for the controller; add `action = ...`"]),
+    (["--ignore", "HS201"], 0, ["{b}:1:1: HS302"]),
+    (["--ignore", "hs201", "--strict"], 1, ["{b}:1:1: HS302"]),
+    (["--ignore", "HS201,HS302", "--strict"], 0, []),
+    (["--format", "github", "--ignore", "HS302"], 1,
+     ["::error file={a},line=2,col=11,title=HS201::a lone `%25` ends the run"]),
+    (["--format", "github", "--ignore", "HS201"], 0,
+     ["::warning file={b},line=1,col=1,title=HS302::`[quorvane]` has no"]),
+    (["--ignore", "HS999"], 2, []),
+    (["--format", "yaml"], 2, []),
+])
+def test_formats_and_exit_statuses(capsys, mixed, argv, status, lines):
+    code, out, err = run_command(capsys, str(mixed), *argv)
+    assert code == status
+    names = {"a": str(mixed / "a.cfg"), "b": str(mixed / "b.cfg")}
+    got = out.splitlines()
+    assert len(got) == len(lines)
+    for line, expected in zip(sorted(got), lines):
+        assert line.startswith(expected.format(**names))
+    if status == 2:
+        assert "usage:" in err and "Traceback" not in err
+
+
+def test_json_gives_every_field(capsys, mixed):
+    code, out, _ = run_command(capsys, str(mixed / "a.cfg"), "--format", "json")
+    assert code == 1
+    assert json.loads(out) == [{
+        "path": str(mixed / "a.cfg"), "line": 2, "column": 11, "code": "HS201",
+        "severity": "error",
+        "message": "a lone `%` ends the run with InterpolationSyntaxError; write `5%%`"}]
+    code, out, _ = run_command(capsys, str(mixed / "b.cfg"), "--format", "json",
+                               "--ignore", "HS302")
+    assert (code, json.loads(out)) == (0, [])
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["{tmp}/missing"], "No such file or directory"),
+    ([], "Default config directory not found: "),
+])
+def test_the_commands_own_trouble_is_one_line_and_status_2(tmp_path, argv, message):
+    command = [sys.executable, "-m", "harborsweep.lint"] + [a.format(tmp=tmp_path) for a in argv]
+    done = subprocess.run(command, capture_output=True, text=True, cwd=tmp_path)
+    assert done.returncode == 2 and done.stdout == ""
+    assert done.stderr.startswith("harborsweep-lint: error: ") and message in done.stderr
+    assert len(done.stderr.splitlines()) == 1
+
+
+def test_plan_lists_what_the_run_sends(tmp_path, capsys):
+    make(tmp_path, {
+        "detail.cfg": "[default]\ndescription = Each\n  of them\nfilters = results, a & b\n"
+                      "[quorvane]\nAction = show\nitem = output(lib/items.ini)\nzone = %(region)s\n"
+                      "[DEFAULT]\nregion = east\n",
+        "lib/items.ini": "[quorvane]\naction = list\nof = output(lib/kinds.ini)\n",
+        "lib/kinds.ini": "[quorvane]\naction = kinds\n",
+    })
+    [check] = plan(tmp_path)
+    assert check["description"] == "Each\nof them"
+    assert [(f["name"], f["value"]) for f in check["fields"]] == [
+        ("CID", "<session id>"), ("action", "show"), ("item", "output(lib/items.ini)"),
+        ("zone", "east"), ("region", "east")]
+    assert check["filters"] == ["results", "a & b"]
+    assert [(link["field"], os.path.relpath(link["check"], tmp_path)) for link in check["chain"]] \
+        == [("item", "lib/items.ini"), ("of", "lib/kinds.ini")]
+    code, out, _ = run_command(capsys, str(tmp_path), "--plan")
+    assert code == 0
+    assert out.splitlines()[1:6] == [
+        "  prints:  Each", "           of them", "  sends:   CID = <session id>",
+        "           action = 'show'",
+        f"           item = each element of the result of {tmp_path}/lib/items.ini"]
+    code, out, _ = run_command(capsys, str(tmp_path), "--plan", "--format", "json")
+    assert json.loads(out) == plan(tmp_path)
