@@ -62,10 +62,15 @@ std::vector<Text> referred_names(const CheckModel &check) {
     auto scan = [&](const IniSection &section) {
         for (const IniOption &option : section.options) {
             const Text &value = option.value;
+            // Each "%(" ends at the first ")s" after it, which serves the
+            // next "%(" too until it is passed: the value is scanned once.
+            size_t close = 0;
             for (size_t at = value.find(U"%("); at != Text::npos; at = value.find(U"%(", at + 2)) {
-                const size_t close = value.find(U")s", at + 2);
-                if (close != Text::npos)
-                    names.push_back(lower(TextView(value).substr(at + 2, close - at - 2)));
+                if (close < at + 2)
+                    close = value.find(U")s", at + 2);
+                if (close == Text::npos)
+                    break;
+                names.push_back(lower(TextView(value).substr(at + 2, close - at - 2)));
             }
         }
     };
