@@ -1,5 +1,6 @@
 # Native result layout: byte-for-byte agreement with pprint.PrettyPrinter(width=200).
 import errno
+import functools
 import gc
 import io
 import os
@@ -510,6 +511,19 @@ class PlainList(list):
     pass
 
 
+def short_format(self, obj, stream, *rest):
+    stream.write("<%d>" % len(obj))
+
+
+def upper_cased(method):
+    """A caller's method in place of `method`, which takes on its name, module
+    and docstring (functools.wraps) and upper-cases what it returns."""
+    return functools.wraps(method)(lambda *args: method(*args).upper())
+
+
+DISPATCH = pprint.PrettyPrinter._dispatch
+
+
 class TestLeftToPprint:
     @pytest.mark.parametrize("make", [
         lambda: Loud(a=1),
@@ -569,11 +583,26 @@ class TestLeftToPprint:
 
     @pytest.mark.parametrize("patch", [
         lambda: mock.patch.object(pprint.PrettyPrinter, "format", lambda self, obj, *rest: (repr(obj).upper(), True, False)),
-        lambda: mock.patch.object(pprint.PrettyPrinter, "_format", lambda self, obj, stream, *rest: stream.write("<%d>" % len(obj))),
-        lambda: mock.patch.dict(pprint.PrettyPrinter._dispatch, {list.__repr__: lambda self, obj, stream, *rest: stream.write("[]")}),
-    ], ids=["format", "_format", "_dispatch"])
-    def test_methods_patched_on_the_class_are_used(self, patch):
-        value = {"b": ["x" * 150, "y" * 60], "a": "it's"}
+        lambda: mock.patch.object(pprint.PrettyPrinter, "_format", short_format),
+        lambda: mock.patch.object(pprint.PrettyPrinter, "_repr", upper_cased(pprint.PrettyPrinter._repr)),
+        lambda: mock.patch.dict(DISPATCH, {list.__repr__: lambda self, obj, stream, *rest: stream.write("[]")}),
+        lambda: mock.patch.dict(DISPATCH, {list.__repr__: pprint.PrettyPrinter._pprint_tuple}),
+        lambda: mock.patch.dict(DISPATCH, {k: v for k, v in DISPATCH.items() if k is not list.__repr__}, clear=True),
+        # The printer class replaced by one whose base overrides _format.
+        lambda: mock.patch("pprint.PrettyPrinter",
+                           type("Printer", (type("Base", (pprint.PrettyPrinter,), {"_format": short_format}),), {})),
+        # The module's helpers, and a builtin shadowed in the module.
+        lambda: mock.patch("pprint._safe_key", lambda obj: str(obj).casefold()),
+        lambda: mock.patch.object(pprint._safe_key, "__lt__", lambda self, other: self.obj.casefold() < other.obj.casefold()),
+        lambda: mock.patch("pprint._safe_tuple", lambda item: item[0].casefold()),
+        lambda: mock.patch("pprint._builtin_scalars", pprint._builtin_scalars | {dict}),
+        lambda: mock.patch("pprint.sorted", lambda items, key: list(items), create=True),
+        # Read before 3.14 only, which imports re where it splits texts.
+        lambda: mock.patch("pprint.re", types.SimpleNamespace(findall=lambda pattern, text: [text, ""]), create=True),
+    ], ids=["format", "_format", "_repr-wrapped", "_dispatch", "_dispatch-moved", "_dispatch-dropped", "base-class",
+            "_safe_key", "_safe_key.__lt__", "_safe_tuple", "_builtin_scalars", "sorted", "re"])
+    def test_changes_to_what_pprint_reads_are_used(self, patch):
+        value = {"b": ["x" * 150, "y" * 60], "a": "it's", "C": {"z": 1, "y": 2}, "s": "w " * 150}
         with patch():
             assert written(value) == printed_by_pprint(value)
 
