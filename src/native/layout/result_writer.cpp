@@ -122,11 +122,16 @@ int recursion_depth() {
 #endif
 }
 
-// pprint recurses about three frames per level of nesting. Where it might
+// pprint recurses three frames per level of nesting, and from 3.15 on four
+// for a dict, whose values it lays out through _format_child. Where it might
 // run out of recursion room it is left to raise its own RecursionError, at
 // the same point and after the same partial output.
 bool pprint_has_room(std::size_t depth) {
+#if PY_VERSION_HEX >= 0x030F0000
+    constexpr std::size_t kFramesPerLevel = 4;
+#else
     constexpr std::size_t kFramesPerLevel = 3;
+#endif
     constexpr std::size_t kMargin = 50;
     std::size_t limit = static_cast<std::size_t>(Py_GetRecursionLimit());
     std::size_t used = static_cast<std::size_t>(std::max(recursion_depth(), 0));
