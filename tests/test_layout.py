@@ -165,6 +165,51 @@ def write_calls(value, native, fail_at=None, kind="custom"):
     return received(), error
 
 
+class HookedText(io.TextIOWrapper):
+    """A text stream of a caller's own type, whose write() calls `hook`."""
+
+    def write(self, text):
+        self.hook(text)
+        return super().write(text)
+
+
+def hooked_text(hook, path):
+    stream = HookedText(io.BytesIO(), encoding="utf-8")
+    stream.hook = hook
+    return stream
+
+
+def patched(stream, **methods):
+    for name, method in methods.items():
+        setattr(stream, name, method)
+    return stream
+
+
+def file_with_hooked_buffer(hook, path, method):
+    """A text file whose buffer's write() (every text write reaches it) or
+    flush() (a line-buffered file calls it after each line end) is replaced
+    on the instance by one that also calls `hook`."""
+    buffer = open(path, "wb")
+    if method == "write":
+        write = buffer.write
+        buffer.write = lambda data: (hook(bytes(data)), write(data))[1]
+        return io.TextIOWrapper(buffer, encoding="utf-8", write_through=True)
+    flush = buffer.flush
+    buffer.flush = lambda: (flush(), hook(path.read_bytes()))[0]
+    return io.TextIOWrapper(buffer, encoding="utf-8", line_buffering=True)
+
+
+# Streams that run a caller's code as they are written to, each made from
+# that code, `hook(data)`, and a path it may write to.
+HOOKED_STREAMS = {
+    "own type": lambda hook, path: types.SimpleNamespace(write=hook),
+    "StringIO patched": lambda hook, path: patched(io.StringIO(), write=hook),
+    "TextIOWrapper subclass": hooked_text,
+    "file's buffer write patched": lambda hook, path: file_with_hooked_buffer(hook, path, "write"),
+    "file's buffer flush patched": lambda hook, path: file_with_hooked_buffer(hook, path, "flush"),
+}
+
+
 # Characters that exercise every escape and quoting rule, and every line
 # boundary and whitespace class that the text splitting knows.
 SPECIAL = list(
@@ -698,24 +743,25 @@ class TestOutputAndResources:
         lambda value: value[1].extend(range(60)), lambda value: value.append("late"),
         lambda value: value[2].update(z=0), lambda value: value.clear(),
     ], ids=["inner-list-grows", "outer-list-grows", "dict-grows", "cleared"])
-    @pytest.mark.parametrize("kind", ["own type", "StringIO patched"])
-    def test_stream_that_changes_the_result_gets_what_pprint_writes(self, change, kind):
-        # A caller's write(), of a stream of its own or patched onto a
-        # StringIO, changes the result at its first call: the calls and any
-        # error are pprint's, however it reads the changed value.
+    @pytest.mark.parametrize("kind", sorted(HOOKED_STREAMS))
+    def test_stream_that_changes_the_result_gets_what_pprint_writes(self, change, kind, tmp_path):
+        # A caller's code that writing runs changes the result at its first
+        # call: the calls and any error are pprint's, however it reads the
+        # changed value.
         outcomes = []
         for native in (True, False):
             value, calls = ["a" * 200, [1], {"k": 1}], []
 
-            def write(text):
-                calls.append(text)
+            def hook(data):
+                calls.append(data)
                 if len(calls) == 1:
                     change(value)
 
-            stream = types.SimpleNamespace() if kind == "own type" else io.StringIO()
-            stream.write = write
-            outcomes.append((printed_into(stream, value, native), calls))
-        assert outcomes[0] == outcomes[1]
+            stream = HOOKED_STREAMS[kind](hook, tmp_path / str(native))
+            outcomes.append(printed_into(stream, value, native))
+            getattr(stream, "close", lambda: None)()
+            outcomes.append(calls)
+        assert outcomes[:2] == outcomes[2:]
 
     def test_no_references_or_memory_kept(self):
         leaf = "shared-" + "z" * 300
