@@ -11,6 +11,7 @@
 #include "bridge/module_globals.hpp"
 #include "layout/layout_plan.hpp"
 #include "layout/layout_writer.hpp"
+#include "layout/pprint_own.hpp"
 #include "layout/stream_kind.hpp"
 
 namespace harborsweep {
@@ -61,57 +62,6 @@ bool is_exact_int(PyObject *object, long expected) {
     return PyLong_AsLongAndOverflow(object, &overflow) == expected && !overflow;
 }
 
-bool pprint_function(PyObject *value, PyObject *pprint_globals) {
-    return PyFunction_Check(value) && PyFunction_GET_GLOBALS(value) == pprint_globals;
-}
-
-// What PrettyPrinter's class holds: pprint's own functions, the `_dispatch`
-// table of them, and data that no layout calls (its __module__ and __doc__,
-// descriptors, the __firstlineno__ and __static_attributes__ of 3.13, and the
-// dict view types and the set of their reprs that later releases keep there
-// for laying out views, which a JSON-like result never holds). Anything
-// else, such as a method patched on the class, goes through pprint; so does
-// a class of a caller's own, which, unlike a built-in type, could stand in
-// for a method.
-bool plain_class_value(PyObject *value, PyObject *pprint_globals) {
-    if (PyDict_CheckExact(value)) {
-        Py_ssize_t position = 0;
-        PyObject *key = nullptr;
-        PyObject *entry = nullptr;
-        while (PyDict_Next(value, &position, &key, &entry))
-            if (!pprint_function(entry, pprint_globals))
-                return false;
-        return true;
-    }
-    return pprint_function(value, pprint_globals) || value == Py_None ||
-           PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyTuple_CheckExact(value) ||
-           Py_IS_TYPE(value, &PyGetSetDescr_Type) || Py_IS_TYPE(value, &PyMemberDescr_Type) ||
-           PyAnySet_CheckExact(value) ||
-           (PyType_Check(value) &&
-            !PyType_HasFeature(reinterpret_cast<PyTypeObject *>(value), Py_TPFLAGS_HEAPTYPE));
-}
-
-bool plain_printer_class(nb::handle printer_type, nb::handle pprint) {
-    if (!PyModule_Check(pprint.ptr()) || !PyType_Check(printer_type.ptr()))
-        return false;
-    PyObject *pprint_globals = PyModule_GetDict(pprint.ptr());
-#if PY_VERSION_HEX >= 0x030C0000
-    nb::object members =
-        nb::steal(PyType_GetDict(reinterpret_cast<PyTypeObject *>(printer_type.ptr())));
-#else
-    nb::object members = nb::borrow(reinterpret_cast<PyTypeObject *>(printer_type.ptr())->tp_dict);
-#endif
-    if (!members.is_valid() || !PyDict_Check(members.ptr()))
-        return false;
-    Py_ssize_t position = 0;
-    PyObject *name = nullptr;
-    PyObject *value = nullptr;
-    while (PyDict_Next(members.ptr(), &position, &name, &value))
-        if (!plain_class_value(value, pprint_globals))
-            return false;
-    return true;
-}
-
 // The stream of `pp` when it is a plain PrettyPrinter(width=200) with every
 // other setting at its default, of the class as pprint made it; an invalid
 // object otherwise.
@@ -119,7 +69,7 @@ nb::object plain_printer_stream(nb::handle module, nb::handle pp) {
     nb::object pprint = global(module, "pprint");
     nb::object printer_type = pprint.attr("PrettyPrinter");
     if (reinterpret_cast<PyObject *>(Py_TYPE(pp.ptr())) != printer_type.ptr() ||
-        !plain_printer_class(printer_type, pprint))
+        !pprint_is_own(pprint, printer_type))
         return {};
     nb::object attributes = nb::steal(PyObject_GenericGetDict(pp.ptr(), nullptr));
     if (!attributes.is_valid())
@@ -172,11 +122,16 @@ int recursion_depth() {
 #endif
 }
 
-// pprint recurses about three frames per level of nesting. Where it might
+// pprint recurses three frames per level of nesting, and from 3.15 on four
+// for a dict, whose values it lays out through _format_child. Where it might
 // run out of recursion room it is left to raise its own RecursionError, at
 // the same point and after the same partial output.
 bool pprint_has_room(std::size_t depth) {
+#if PY_VERSION_HEX >= 0x030F0000
+    constexpr std::size_t kFramesPerLevel = 4;
+#else
     constexpr std::size_t kFramesPerLevel = 3;
+#endif
     constexpr std::size_t kMargin = 50;
     std::size_t limit = static_cast<std::size_t>(Py_GetRecursionLimit());
     std::size_t used = static_cast<std::size_t>(std::max(recursion_depth(), 0));
