@@ -33,7 +33,8 @@ struct DirectoryStream {
     }
 };
 
-bool read_entries(const std::string &path, std::vector<std::string> &names, int &error_number) {
+bool read_entries(const std::string &path, std::vector<DirectoryEntry> &names,
+                  int &error_number) {
     DirectoryStream directory{::opendir(path.c_str())};
     if (!directory.stream) {
         error_number = errno;
@@ -48,22 +49,22 @@ bool read_entries(const std::string &path, std::vector<std::string> &names, int 
         }
         const std::string name = entry->d_name;
         if (name != "." && name != "..")
-            names.push_back(name);
+            names.push_back({name, entry->d_type == DT_REG || entry->d_type == DT_DIR});
     }
 }
 
 }  // namespace
 
-std::vector<std::string> list_directory(const std::string &path) {
-    std::vector<std::string> names;
+std::vector<DirectoryEntry> list_directory(const std::string &path) {
+    std::vector<DirectoryEntry> names;
     int error_number = 0;
     if (!read_entries(path, names, error_number))
         raise_os_error(path, error_number);
     return names;
 }
 
-std::vector<std::string> list_directory_quietly(const std::string &path) {
-    std::vector<std::string> names;
+std::vector<DirectoryEntry> list_directory_quietly(const std::string &path) {
+    std::vector<DirectoryEntry> names;
     int error_number = 0;
     read_entries(path, names, error_number);
     return names;

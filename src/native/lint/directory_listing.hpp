@@ -7,11 +7,16 @@
 
 namespace harborsweep::lint {
 
+struct DirectoryEntry {
+    std::string name;
+    bool plain;  // a file or directory itself, not a link (nor of a kind unknown)
+};
+
 // Raises the interpreter's OSError for `path` when it cannot be listed.
-std::vector<std::string> list_directory(const std::string &path);
+std::vector<DirectoryEntry> list_directory(const std::string &path);
 
 // The entries, or none when it cannot be listed.
-std::vector<std::string> list_directory_quietly(const std::string &path);
+std::vector<DirectoryEntry> list_directory_quietly(const std::string &path);
 
 // Whether `path` names a directory (links followed); raises the OSError of
 // a path that does not exist or cannot be looked at.

@@ -77,4 +77,34 @@ std::vector<CodeInfo> all_codes() {
     return codes;
 }
 
+namespace {
+
+std::string count_key(const std::string &path, Code code) {
+    return info(code).code + std::string(1, '\0') + path;
+}
+
+}  // namespace
+
+void Findings::add(const std::string &path, size_t line, size_t column, Code code,
+                   std::string message) {
+    if (++counts_[count_key(path, code)] <= kMostOfOneCode)
+        list_.push_back(Finding{path, line, column, code, std::move(message), false});
+}
+
+std::vector<Finding> Findings::all() const {
+    std::vector<Finding> result = list_;
+    std::unordered_map<std::string, bool> said;
+    for (const Finding &finding : list_) {
+        const std::string key = count_key(finding.path, finding.code);
+        const size_t count = counts_.at(key);
+        if (count <= kMostOfOneCode || !said.emplace(key, true).second)
+            continue;
+        result.push_back(Finding{finding.path, 0, 0, finding.code,
+                                 "and " + std::to_string(count - kMostOfOneCode) +
+                                     " more like these in this file, not shown",
+                                 true});
+    }
+    return result;
+}
+
 }  // namespace harborsweep::lint

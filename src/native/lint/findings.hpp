@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace harborsweep::lint {
@@ -56,15 +57,26 @@ struct Finding {
     std::string path;  // file-system bytes of the file, or directory, it is about
     size_t line = 0, column = 0;  // 1-based; 0 where there is none
     Code code;
-    std::string message;  // UTF-8
+    std::string message;   // UTF-8
+    bool summary = false;  // counts the findings of its code left out
 };
 
-struct Findings {
-    std::vector<Finding> list;
+// The findings of a run. A file gives at most kMostOfOneCode findings of one
+// code (a file of 10 MB of bad lines would give millions); the rest are
+// counted, and said in one more finding of that code.
+class Findings {
+public:
+    static constexpr size_t kMostOfOneCode = 100;
 
-    void add(const std::string &path, size_t line, size_t column, Code code, std::string message) {
-        list.push_back(Finding{path, line, column, code, std::move(message)});
-    }
+    void add(const std::string &path, size_t line, size_t column, Code code,
+             std::string message);
+
+    // The findings, with a count of those left out for each file and code.
+    std::vector<Finding> all() const;
+
+private:
+    std::vector<Finding> list_;
+    std::unordered_map<std::string, size_t> counts_;  // path and code -> findings given
 };
 
 }  // namespace harborsweep::lint

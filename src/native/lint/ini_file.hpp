@@ -13,6 +13,40 @@
 
 namespace harborsweep::lint {
 
+// Where each name stands in a list of named things (options, sections):
+// found by scanning while the list is short, through a hash table once it is
+// long, so that a small file allocates nothing for it and a large one still
+// looks names up in constant time. Names in the list are distinct.
+class NameIndex {
+public:
+    template <typename Items>
+    std::optional<size_t> find(const Text &name, const Items &items) const {
+        if (!table_.empty()) {
+            auto found = table_.find(name);
+            return found == table_.end() ? std::nullopt : std::optional<size_t>(found->second);
+        }
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i].name == name)
+                return i;
+        return std::nullopt;
+    }
+
+    // After an item has been appended to `items`.
+    template <typename Items>
+    void added(const Items &items) {
+        if (items.size() <= kScanned)
+            return;
+        if (table_.empty())
+            for (size_t i = 0; i + 1 < items.size(); ++i)
+                table_.emplace(items[i].name, i);
+        table_.emplace(items.back().name, items.size() - 1);
+    }
+
+private:
+    static constexpr size_t kScanned = 16;
+    std::unordered_map<Text, size_t> table_;
+};
+
 struct IniOption {
     Text name;   // lowercased, as optionxform() leaves it
     Text value;  // its lines joined with "\n", trailing whitespace dropped
@@ -23,11 +57,11 @@ struct IniSection {
     Text name;
     size_t line = 0, column = 0;  // of the header; 0 for a [DEFAULT] never written
     std::vector<IniOption> options;
-    std::unordered_map<Text, size_t> index;  // option name -> place in options
+    NameIndex index;
 
     const IniOption *find(const Text &name) const {
-        auto found = index.find(name);
-        return found == index.end() ? nullptr : &options[found->second];
+        const std::optional<size_t> found = index.find(name, options);
+        return found ? &options[*found] : nullptr;
     }
 };
 
@@ -61,11 +95,11 @@ struct IniFile {
     std::optional<ReadError> raised;
     size_t raised_line = 0;  // 0 for a decoding failure
 
-    std::unordered_map<Text, size_t> index;  // section name -> place in sections
+    NameIndex index;  // of the sections
 
     const IniSection *section(const Text &name) const {
-        auto found = index.find(name);
-        return found == index.end() ? nullptr : &sections[found->second];
+        const std::optional<size_t> found = index.find(name, sections);
+        return found ? &sections[*found] : nullptr;
     }
 };
 

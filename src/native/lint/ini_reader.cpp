@@ -80,11 +80,11 @@ private:
 
     void open_section(Text name, size_t column) {
         option_ = nullptr;
-        auto known = file_.index.find(name);
-        if (known != file_.index.end()) {
+        const std::optional<size_t> known = file_.index.find(name, file_.sections);
+        if (known) {
             IniProblem problem = problem_at(ReadError::duplicate_section, column);
             problem.name = name;
-            problem.first_line = file_.sections[known->second].line;
+            problem.first_line = file_.sections[*known].line;
             note(problem);
             section_ = kDiscarded;
             discarded_ = IniSection{};
@@ -99,9 +99,9 @@ private:
             }
             return;
         }
-        file_.index.emplace(name, file_.sections.size());
         section_ = static_cast<long>(file_.sections.size());
         file_.sections.push_back(IniSection{std::move(name), line_, column, {}, {}});
+        file_.index.added(file_.sections);
     }
 
     IniSection &current_section() {
@@ -128,21 +128,21 @@ private:
         }
         IniSection &section = current_section();
         Text name = lower(written);
-        auto known = section.index.find(name);
+        const std::optional<size_t> known = section.index.find(name, section.options);
         option_named_ = !name.empty();
-        if (known != section.index.end()) {
+        if (known) {
             IniProblem problem = problem_at(ReadError::duplicate_option, column);
             problem.name = name;
-            problem.first_line = section.options[known->second].line;
+            problem.first_line = section.options[*known].line;
             note(problem);
             discarded_option_ = IniOption{};
             option_ = &discarded_option_;
             return;
         }
         const size_t value_column = column + (value.data() - text.data());
-        section.index.emplace(name, section.options.size());
         section.options.push_back(IniOption{std::move(name), Text(value), line_, column,
                                             value.empty() ? column + text.size() : value_column});
+        section.index.added(section.options);
         option_ = &section.options.back();
         // Options stay where they are until the section grows; the pointer
         // is taken afresh for every line that adds one.

@@ -51,13 +51,16 @@ std::vector<std::string> fs_paths(nb::handle paths) {
 // Findings of each file together, files in the order they were met, each
 // file's from its top.
 std::vector<PyFinding> findings_of(const LintRun &run) {
-    std::vector<Finding> list = run.findings.list;
+    std::vector<Finding> list = run.findings.all();
     std::unordered_map<std::string, size_t> rank;
     for (const Finding &finding : list)
         rank.emplace(finding.path, rank.size());
+    // A count of findings left out comes after those of its file.
     std::stable_sort(list.begin(), list.end(), [&](const Finding &a, const Finding &b) {
         const size_t ra = rank[a.path], rb = rank[b.path];
-        return ra != rb ? ra < rb : a.line != b.line ? a.line < b.line : a.column < b.column;
+        if (ra != rb || a.summary != b.summary)
+            return ra != rb ? ra < rb : b.summary;
+        return a.line != b.line ? a.line < b.line : a.column < b.column;
     });
     std::vector<PyFinding> result;
     for (const Finding &finding : list) {

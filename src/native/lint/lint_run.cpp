@@ -47,12 +47,16 @@ public:
             return;
         }
         bool any = false;
-        for (const std::string &name : list_directory(path)) {
-            if (ends_with_bytes(name, ".cfg")) {
+        // The real path of an entry that is no link is the directory's, joined
+        // with its name: one realpath() for the directory, not one per file.
+        const std::string real_directory = real_path(path);
+        for (const DirectoryEntry &entry : list_directory(path)) {
+            if (ends_with_bytes(entry.name, ".cfg")) {
                 any = true;
-                add_check(join_path(path, name), path, true);
+                const std::string real = entry.plain ? join_path(real_directory, entry.name) : "";
+                add_check(join_path(path, entry.name), path, true, real);
             } else {
-                note_skipped(path, name);
+                note_skipped(path, entry.name);
             }
         }
         if (!any)
@@ -80,8 +84,10 @@ public:
     }
 
 private:
-    size_t add_check(const std::string &path, const std::string &config_dir, bool listed) {
-        const std::string key = real_path(path);
+    // `real`: the file's real path where the caller knows it.
+    size_t add_check(const std::string &path, const std::string &config_dir, bool listed,
+                     const std::string &real = "") {
+        const std::string key = real.empty() ? real_path(path) : real;
         auto known = read_.find(key);
         size_t index;
         if (known != read_.end()) {
@@ -132,8 +138,8 @@ private:
             message += "does not exist: the run ends with FileNotFoundError";
             const std::string where = directory_of(missing.path);
             std::vector<Text> names;
-            for (const std::string &name : list_directory_quietly(where.empty() ? "." : where))
-                names.push_back(path_text(name));
+            for (const DirectoryEntry &entry : list_directory_quietly(where.empty() ? "." : where))
+                names.push_back(path_text(entry.name));
             const size_t slash = missing.path.rfind('/');
             const Text wanted = path_text(
                 slash == std::string::npos ? missing.path : missing.path.substr(slash + 1));
