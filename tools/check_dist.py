@@ -15,7 +15,7 @@
 - Each wheel's entry_points.txt declares the console scripts harborsweep and
   harborsweep-lint, each pointing at its function, and no other.
 - Each wheel carries our LICENSE and the licence text of each third-party
-  component linked into its extension (those of tools/check_licences.py)
+  component linked into its extensions (those of tools/check_licences.py)
   under ``.dist-info/licenses/``, its METADATA names each of them in a
   License-File line and has a License-Expression.
 - The long description (the README, which an index shows as the project's
