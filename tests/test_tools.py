@@ -677,12 +677,12 @@ FAULTY_EXTENSIONS = {
 }
 
 
-def compiled(folder, name, source, dropped=(), added=()):
-    (folder / f"{name}.c").write_text(source)
+def compiled(folder, name, source, dropped=(), added=(), module="harborsweep"):
+    (folder / f"{name}.c").write_text(source.replace("PyInit_harborsweep", f"PyInit_{module}"))
     arguments = ["-shared", "-fPIC", "-O1", "-s", "-Wl,--version-script={map}", f"{name}.c",
                  "-o", f"{name}.so"]
     arguments = [a for a in arguments if a not in dropped] + list(added)
-    formats = {"map": folder / "exports.map", "libcxx": folder / "libc++.so.1",
+    formats = {"map": folder / f"{module}.map", "libcxx": folder / "libc++.so.1",
                "libstdcxx": folder / "libstdc++.so.6"}
     subprocess.run([shutil.which("cc")] + [a.format(**formats) for a in arguments], cwd=folder,
                    check=True, capture_output=True)
@@ -691,11 +691,12 @@ def compiled(folder, name, source, dropped=(), added=()):
 
 @pytest.fixture(scope="module")
 def extensions(tmp_path_factory):
-    """The module's stand-in, good and with each fault, as bytes by name."""
+    """The modules' stand-ins, good and with each fault, as bytes by name."""
     if not shutil.which("cc"):
         pytest.skip("no C compiler (cc) to make ELF files with")
     folder = tmp_path_factory.mktemp("elf")
-    (folder / "exports.map").write_text(EXPORTS_MAP)
+    for module in ("harborsweep", "_lint"):
+        (folder / f"{module}.map").write_text(EXPORTS_MAP.replace("harborsweep", module))
     # C++ runtimes of the names that zig's clang and g++ would link.
     for runtime in ("libc++.so.1", "libstdc++.so.6"):
         stem = runtime.partition(".")[0]
@@ -707,11 +708,19 @@ def extensions(tmp_path_factory):
         made[name] = compiled(folder, name.replace("-", "_"), GOOD_EXTENSION + source, dropped, added)
     made["other-machine"] = made["good"][:18] + EM_AARCH64 + made["good"][20:]
     made["aarch64"] = made["other-machine"]
+    # The linter's module: good, built without its version script, and with
+    # the tool's module's, which hides its entry point.
+    made["lint"] = compiled(folder, "lint", GOOD_EXTENSION, module="_lint")
+    made["lint-aarch64"] = made["lint"][:18] + EM_AARCH64 + made["lint"][20:]
+    source, dropped, _ = FAULTY_EXTENSIONS["other-export"]
+    made["lint-other-export"] = compiled(folder, "lint_other_export", GOOD_EXTENSION + source, dropped, module="_lint")
+    made["lint-tool-map"] = compiled(folder, "lint_tool_map", GOOD_EXTENSION.replace("_harborsweep", "__lint"))
     return made
 
 
 # The licence files every release file carries: ours and those of LICENSES/.
 LICENCE_FILES = ["LICENSE"] + sorted(f"LICENSES/{path.name}" for path in (ROOT / "LICENSES").iterdir())
+SCRIPTS = "[console_scripts]\nharborsweep = harborsweep.__main__:run\nharborsweep-lint = harborsweep.lint:run\n"
 GOOD_METADATA = "Metadata-Version: 2.4\nName: harborsweep\nVersion: {version}\nLicense-Expression: MIT\n" + "".join(
     f"License-File: {name}\n" for name in LICENCE_FILES)
 
@@ -728,21 +737,23 @@ def fake_sdist(path, extra=(), without=()):
                 sdist.addfile(member, io.BytesIO(text.encode()))
 
 
-def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadata_without=(), description=""):
-    """A wheel named `path` holding `extension` as cpython-`python`'s module
-    for `arch`, by default the architecture that the name ends with, and
-    metadata without the lines that begin with `metadata_without`, whose
-    long description ends with `description`."""
-    info = "harborsweep-" + path.name.split("-")[1] + ".dist-info/"
-    arch = arch or path.stem.rpartition("_2_17_")[2]
-    files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
+def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadata_without=(), description="",
+               lint=b""):
+    """A wheel named `path` holding `extension` and `lint` as cpython-`python`'s
+    modules for `arch`, by default the architecture that the name ends with,
+    and metadata (METADATA, entry_points.txt) without the lines that begin
+    with `metadata_without`, whose long description ends with `description`."""
+    version = path.name.split("-")[1]
+    info, arch = f"harborsweep-{version}.dist-info/", arch or path.stem.rpartition("_2_17_")[2]
+    files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "lint.py", "harborsweep.pyi",
+                                                     "_lint.pyi", "py.typed")}
     files[f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"] = extension
+    files[f"harborsweep/_lint.cpython-{python}-{arch}-linux-gnu.so"] = lint
     # What pip needs to install it, and what check_dist reads.
-    files.update({info + name: b"" for name in ("RECORD", "entry_points.txt")})
-    files[info + "WHEEL"] = b"Wheel-Version: 1.0\n"
-    metadata = GOOD_METADATA.format(version=path.name.split("-")[1])
-    files[info + "METADATA"] = "".join(line for line in metadata.splitlines(keepends=True)
-                                       if not line.startswith(tuple(metadata_without))).encode()
+    files[info + "RECORD"], files[info + "WHEEL"] = b"", b"Wheel-Version: 1.0\n"
+    for name, text in (("entry_points.txt", SCRIPTS), ("METADATA", GOOD_METADATA.format(version=version))):
+        files[info + name] = "".join(line for line in text.splitlines(keepends=True)
+                                     if not line.startswith(tuple(metadata_without))).encode()
     files[info + "METADATA"] += f"\n# harborsweep\n\n[A link](https://example.org/a). {description}\n".encode()
     files.update({f"{info}licenses/{name}": b"licence" for name in LICENCE_FILES})
     files.update({name: b"" for name in extra})
@@ -785,6 +796,10 @@ OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
     ({WHEEL_312: ("good", {"description": "[the guide][guide]\n\n[guide]: DEVELOPMENT.md"})}, WHEEL_312,
      "the description links to DEVELOPMENT.md; relative links break"),
     ({WHEEL_312: ("good", {"without": [".so"]})}, WHEEL_312, "x86_64-linux-gnu.so: missing"),
+    ({WHEEL_312: ("good", {"without": ["_lint.cpython-312-x86_64-linux-gnu.so"]})}, WHEEL_312,
+     "harborsweep/_lint.cpython-312-x86_64-linux-gnu.so: missing"),
+    ({WHEEL_312: ("good", {"metadata_without": ["harborsweep-lint"]})}, WHEEL_312,
+     "entry_points.txt: no console script harborsweep-lint = harborsweep.lint:run"),
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
     ({OLD_TAG_312: ("good", {})}, OLD_TAG_312, "not named"),
@@ -797,6 +812,11 @@ OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
     ({WHEEL_312: ("gnu-cxx-runtime", {})}, WHEEL_312, "needs the C++ runtime libstdc++.so.6"),
     ({WHEEL_312: ("other-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
     ({WHEEL_312: ("weak-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
+    ({WHEEL_312: ("good", {"lint": "lint-other-export"})}, WHEEL_312, "_lint.cpython-312-x86_64-linux-gnu.so: "
+     "exports more than PyInit__lint: helper"),
+    # Linked with the other module's version script.
+    ({WHEEL_312: ("good", {"lint": "lint-tool-map"})}, WHEEL_312, "_lint.cpython-312-x86_64-linux-gnu.so: "
+     "does not export PyInit__lint"),
     ({WHEEL_312: ("not-stripped", {})}, WHEEL_312, "not stripped, has .symtab"),
     ({WHEEL_312: ("other-machine", {})}, WHEEL_312, "built for EM_AARCH64, not EM_X86_64"),
     ({ARM_312: ("aarch64", {})}, None, None),
@@ -812,9 +832,11 @@ OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "sdist-without-licence",
         "sdist-without-a-licence-text", "wheel-without-a-licence-text", "wheel-without-licence-expression",
         "wheel-without-a-license-file-line", "relative-link", "relative-reference-link", "wheel-without-extension",
+        "wheel-without-lint-extension", "wheel-without-lint-script",
         "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "wheel-other-cpython-abi",
         "newer-glibc",
-        "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export", "not-stripped",
+        "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export",
+        "lint-other-export", "lint-without-its-entry-point", "not-stripped",
         "other-machine", "aarch64", "aarch64-host-compiler", "aarch64-host-suffix", "two-sdists", "no-sdist",
         "two-versions", "sdist-other-version", "foreign-file"])
 def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, bad, line, fault):
@@ -829,7 +851,8 @@ def test_check_dist_fails_a_release_for_each_fault_alone(tmp_path, extensions, b
             path.write_text("")
         else:
             python = options.pop("python", name.split("-")[2].removeprefix("cp"))
-            fake_wheel(path, extensions[kind], python, **options)
+            lint = extensions[options.pop("lint", "lint-aarch64" if kind == "aarch64" else "lint")]
+            fake_wheel(path, extensions[kind], python, lint=lint, **options)
     done = subprocess.run([sys.executable, str(CHECK_DIST), str(tmp_path)], capture_output=True,
                           text=True, timeout=60)
     assert done.returncode == (0 if fault is None else 1), done.stdout + done.stderr

@@ -8,11 +8,14 @@
 - Each wheel is named for one CPython and for manylinux2014 on a known
   architecture (harborsweep-V-cp311-cp311-manylinux2014_x86_64.
   manylinux_2_17_x86_64.whl), and holds the package (``__init__.py``,
-  ``__main__.py``, the type stub, ``py.typed``), the extension module for
-  that interpreter and architecture, and the metadata, and nothing else: no
-  tests, no sources, no libraries that auditwheel had to bring along.
+  ``__main__.py``, ``lint.py``, the type stubs, ``py.typed``), the two
+  extension modules (harborsweep and _lint) for that interpreter and
+  architecture, and the metadata, and nothing else: no tests, no sources,
+  no libraries that auditwheel had to bring along.
+- Each wheel's entry_points.txt declares the console scripts harborsweep and
+  harborsweep-lint, each pointing at its function, and no other.
 - Each wheel carries our LICENSE and the licence text of each third-party
-  component linked into its extension (those of tools/check_licences.py)
+  component linked into its extensions (those of tools/check_licences.py)
   under ``.dist-info/licenses/``, its METADATA names each of them in a
   License-File line and has a License-Expression.
 - The long description (the README, which an index shows as the project's
@@ -20,8 +23,9 @@
   to a heading of the page breaks there.
 - Each extension module is an ELF file for the wheel's architecture that
   needs no glibc symbol newer than 2.17 and no C++ runtime of the system
-  (the C++ runtime is linked in), exports PyInit_harborsweep and nothing
-  else, and is stripped: no symbol table, no debug sections.
+  (the C++ runtime is linked in), exports its own entry point
+  (PyInit_harborsweep, PyInit__lint) and nothing else, and is stripped: no
+  symbol table, no debug sections.
 
 Every rule fails the run on its own, whatever the other files are.
 
@@ -34,6 +38,7 @@ Usage: python tools/check_dist.py DIST_DIR
 
 from __future__ import annotations
 
+import configparser
 import io
 import re
 import sys
@@ -53,7 +58,11 @@ LICENCE_FILES = {"LICENSE"} | {f"LICENSES/{name}" for name in SOURCES}
 SDIST_TOP = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md", "LICENSE", "LICENSES", "src"}
 SDIST_NEEDS = {"PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md"} | LICENCE_FILES
 BUILT_OR_CACHED = re.compile(r"(^|/)__pycache__/|\.(so|o|a|pyc|pyo)$")
-PACKAGE = {f"harborsweep/{name}" for name in ("__init__.py", "__main__.py", "harborsweep.pyi", "py.typed")}
+PACKAGE = {f"harborsweep/{name}"
+           for name in ("__init__.py", "__main__.py", "lint.py", "harborsweep.pyi", "_lint.pyi", "py.typed")}
+# The extension modules of the package, by name; each exports PyInit_<name>.
+MODULES = ("harborsweep", "_lint")
+CONSOLE_SCRIPTS = {"harborsweep": "harborsweep.__main__:run", "harborsweep-lint": "harborsweep.lint:run"}
 METADATA = {"METADATA", "WHEEL", "RECORD", "entry_points.txt"}
 
 # The architectures wheels are built for, each with its ELF machine.
@@ -64,7 +73,6 @@ WHEEL_NAME = re.compile(
     r"manylinux2014_(?P<arch>[a-z0-9_]+)\.manylinux_2_17_(?P=arch)\.whl")
 GLIBC_VERSION = re.compile(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?")
 CXX_RUNTIME = re.compile(r"lib(stdc\+\+|c\+\+|c\+\+abi|unwind)\.so")
-EXPORTS = {"PyInit_harborsweep"}
 # Markdown's link targets: inline, [text](target), and reference
 # definitions, [label]: target.
 LINK_TARGET = re.compile(r"\]\(\s*<?([^)\s>]+)|^ {0,3}\[[^\]]+\]:\s*<?([^\s>]+)", re.M)
@@ -107,7 +115,7 @@ def dynamic_facts(elf: ELFFile) -> tuple[list[str], set[str]]:
     return needed, exports
 
 
-def extension_problems(data: bytes, arch: str) -> list[str]:
+def extension_problems(data: bytes, arch: str, module: str) -> list[str]:
     try:
         elf = ELFFile(io.BytesIO(data))
         machine = elf["e_machine"]
@@ -123,11 +131,13 @@ def extension_problems(data: bytes, arch: str) -> list[str]:
         newest = "%d.%d" % max(glibc)
         problems.append(f"needs GLIBC_{newest}, newer than {'%d.%d' % GLIBC_NEWEST}")
     problems += [f"needs the C++ runtime {library}" for library in needed if CXX_RUNTIME.match(library)]
-    problems += [f"does not export {symbol}" for symbol in sorted(EXPORTS - exports)]
-    others = sorted(exports - EXPORTS)
+    entry = f"PyInit_{module}"
+    if entry not in exports:
+        problems.append(f"does not export {entry}")
+    others = sorted(exports - {entry})
     if others:
         more = f" and {len(others) - 3} more" if len(others) > 3 else ""
-        problems.append(f"exports more than {', '.join(sorted(EXPORTS))}: {', '.join(others[:3])}{more}")
+        problems.append(f"exports more than {entry}: {', '.join(others[:3])}{more}")
     left = [name for name in sections if name == ".symtab" or name.startswith(".debug")]
     if left:
         problems.append(f"not stripped, has {', '.join(left)}")
@@ -146,25 +156,42 @@ def metadata_problems(text: str) -> list[str]:
     return problems
 
 
+def entry_point_problems(text: str) -> list[str]:
+    entry_points = configparser.ConfigParser(delimiters=("=",), interpolation=None)
+    entry_points.optionxform = str
+    try:
+        entry_points.read_string(text)
+    except configparser.Error as error:
+        return [f"entry_points.txt: unreadable ({error.message.splitlines()[0]})"]
+    scripts = dict(entry_points["console_scripts"]) if entry_points.has_section("console_scripts") else {}
+    problems = [f"entry_points.txt: no console script {name} = {target}"
+                for name, target in CONSOLE_SCRIPTS.items() if scripts.get(name) != target]
+    problems += [f"entry_points.txt: unexpected console script {name}"
+                 for name in sorted(scripts.keys() - CONSOLE_SCRIPTS.keys())]
+    return problems
+
+
 def wheel_problems(path: Path) -> list[str]:
     name = WHEEL_NAME.fullmatch(path.name)
     if not name or name["arch"] not in MACHINES:
         return [f"not named harborsweep-VERSION-cp3X-cp3X-manylinux2014_ARCH.manylinux_2_17_ARCH.whl"
                 f" for ARCH one of {', '.join(MACHINES)}"]
     arch, python = name["arch"], name["python"]
-    extension = f"harborsweep/harborsweep.cpython-{python}-{arch}-linux-gnu.so"
+    extensions = {module: f"harborsweep/{module}.cpython-{python}-{arch}-linux-gnu.so" for module in MODULES}
     info = f"harborsweep-{name['version']}.dist-info/"
     problems = []
     with zipfile.ZipFile(path) as wheel:
         names = {member for member in wheel.namelist() if not member.endswith("/")}
-        expected = (PACKAGE | {extension} | {info + member for member in METADATA}
+        expected = (PACKAGE | set(extensions.values()) | {info + member for member in METADATA}
                     | {f"{info}licenses/{member}" for member in LICENCE_FILES})
         problems += [f"{member}: unexpected" for member in sorted(names - expected)]
         problems += [f"{member}: missing" for member in sorted(expected - names)]
         if info + "METADATA" in names:
             problems += metadata_problems(wheel.read(info + "METADATA").decode("utf-8", errors="replace"))
-        if extension in names:
-            found = extension_problems(wheel.read(extension), arch)
+        if info + "entry_points.txt" in names:
+            problems += entry_point_problems(wheel.read(info + "entry_points.txt").decode("utf-8", errors="replace"))
+        for module, extension in extensions.items():
+            found = extension_problems(wheel.read(extension), arch, module) if extension in names else []
             if found:
                 problems.append(f"{extension}: {'; '.join(found)}")
     return problems

@@ -1,6 +1,6 @@
 """Proves that the third-party licence texts in LICENSES/, which every wheel
 carries, are still those of the packages that the release build compiles
-and links into the extension module, copied from those packages.
+and links into the extension modules, copied from those packages.
 
 What the zig build links in (found with the linker's map): nanobind's own
 code and the robin_map hash map that it bundles, members of LLVM's libc++,

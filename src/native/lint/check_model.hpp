@@ -3,6 +3,8 @@
 // fields in the order they are sent, and the output reference it follows.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <optional>
 #include <string>
 #include <vector>

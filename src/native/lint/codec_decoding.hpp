@@ -2,6 +2,8 @@
 // own codecs, fed chunk by chunk as the run's file object feeds them.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 
 #include "lint/decoded_text.hpp"

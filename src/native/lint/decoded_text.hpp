@@ -2,6 +2,8 @@
 // The line splitter cuts decoded text as text mode's universal newlines do.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <optional>
 #include <string>
 #include <vector>

@@ -4,6 +4,8 @@
 // the reader meets, in line order, with the one read_file() raises first.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <optional>
 #include <string>
 #include <unordered_map>

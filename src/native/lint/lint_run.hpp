@@ -4,6 +4,8 @@
 // their references make.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 #include <unordered_map>
 #include <vector>

@@ -2,6 +2,8 @@
 // what a failed interpolation does and how to mend it.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 
 #include "lint/interpolation.hpp"

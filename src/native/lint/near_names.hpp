@@ -2,6 +2,8 @@
 // a letter or two off, or a beginning of it.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <optional>
 #include <vector>
 

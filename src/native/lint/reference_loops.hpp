@@ -2,6 +2,8 @@
 // run refuses such a chain with RecursionError when it comes to it.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <vector>
 
 #include "lint/check_model.hpp"

@@ -3,6 +3,8 @@
 // does, cut into the lines that iterating the file gives.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 
 #include "lint/decoded_text.hpp"

@@ -2,6 +2,8 @@
 // CPython's codecs fail and as late as its incremental decoder does.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 
 #include "lint/decoded_text.hpp"
