@@ -10,7 +10,8 @@
 namespace harborsweep::lint {
 namespace {
 
-std::optional<Interpolated> read_default(const CheckModel &check, const char *name) {
+std::optional<Interpolated> read_default(const CheckModel &check, const char *name,
+                                         ExpansionBudget &budget) {
     if (!check.default_section)
         return std::nullopt;
     const Text key = from_ascii(name);
@@ -19,7 +20,7 @@ std::optional<Interpolated> read_default(const CheckModel &check, const char *na
         option = check.ini.defaults.find(key);
     if (!option)
         return std::nullopt;
-    return interpolate(check.ini, *check.default_section, *option);
+    return interpolate(check.ini, *check.default_section, *option, budget);
 }
 
 std::vector<Text> split_filters(TextView value) {
@@ -35,13 +36,15 @@ std::vector<Text> split_filters(TextView value) {
     }
 }
 
-void model_fields(CheckModel &check) {
+void model_fields(CheckModel &check, ExpansionBudget &budget) {
     const IniSection &section = *check.quorvane;
     for (const IniOption &option : section.options)
-        check.fields.push_back({&option, interpolate(check.ini, section, option), false, false});
+        check.fields.push_back(
+            {&option, interpolate(check.ini, section, option, budget), false, false});
     for (const IniOption &option : check.ini.defaults.options)
         if (!section.find(option.name))
-            check.fields.push_back({&option, interpolate(check.ini, section, option), true, false});
+            check.fields.push_back(
+                {&option, interpolate(check.ini, section, option, budget), true, false});
     for (size_t i = 0; i < check.fields.size(); ++i) {
         RequestField &field = check.fields[i];
         if (field.value.error != InterpolationError::none ||
@@ -84,12 +87,13 @@ CheckModel model_check(const std::string &path, const std::string &config_dir,
     check.ini = read_ini(source);
     check.default_section = check.ini.section(from_ascii("default"));
     check.quorvane = check.ini.section(from_ascii("quorvane"));
-    check.description = read_default(check, "description");
-    check.filters = read_default(check, "filters");
+    ExpansionBudget budget = ExpansionBudget::for_file(file.bytes.size());
+    check.description = read_default(check, "description", budget);
+    check.filters = read_default(check, "filters", budget);
     if (check.filters && check.filters->error == InterpolationError::none)
         check.filter_steps = split_filters(check.filters->value);
     if (check.quorvane)
-        model_fields(check);
+        model_fields(check, budget);
     return check;
 }
 

@@ -33,8 +33,7 @@ struct DirectoryStream {
     }
 };
 
-bool read_entries(const std::string &path, std::vector<DirectoryEntry> &names,
-                  int &error_number) {
+bool read_entries(const std::string &path, std::vector<DirectoryEntry> &names, int &error_number) {
     DirectoryStream directory{::opendir(path.c_str())};
     if (!directory.stream) {
         error_number = errno;

@@ -85,10 +85,13 @@ std::string count_key(const std::string &path, Code code) {
 
 }  // namespace
 
-void Findings::add(const std::string &path, size_t line, size_t column, Code code,
+bool Findings::take(const std::string &path, Code code) {
+    return ++counts_[count_key(path, code)] <= kMostOfOneCode;
+}
+
+void Findings::put(const std::string &path, size_t line, size_t column, Code code,
                    std::string message) {
-    if (++counts_[count_key(path, code)] <= kMostOfOneCode)
-        list_.push_back(Finding{path, line, column, code, std::move(message), false});
+    list_.push_back(Finding{path, line, column, code, std::move(message), false});
 }
 
 std::vector<Finding> Findings::all() const {

@@ -68,8 +68,15 @@ class Findings {
 public:
     static constexpr size_t kMostOfOneCode = 100;
 
-    void add(const std::string &path, size_t line, size_t column, Code code,
-             std::string message);
+    void add(const std::string &path, size_t line, size_t column, Code code, std::string message) {
+        if (take(path, code))
+            put(path, line, column, code, std::move(message));
+    }
+
+    // Counts a finding; whether it is one to give. Where findings may come
+    // by the million, the caller builds a message only for those.
+    bool take(const std::string &path, Code code);
+    void put(const std::string &path, size_t line, size_t column, Code code, std::string message);
 
     // The findings, with a count of those left out for each file and code.
     std::vector<Finding> all() const;

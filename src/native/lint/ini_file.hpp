@@ -53,6 +53,7 @@ struct IniOption {
     Text name;   // lowercased, as optionxform() leaves it
     Text value;  // its lines joined with "\n", trailing whitespace dropped
     size_t line = 0, name_column = 0, value_column = 0;
+    size_t first_line_end = 0;  // the length of the value's first line
 };
 
 struct IniSection {

@@ -7,6 +7,8 @@
 // that every mistake of the file is found at once.
 #include "lint/ini_reader.hpp"
 
+#include <algorithm>
+
 namespace harborsweep::lint {
 namespace {
 
@@ -73,8 +75,9 @@ private:
         note(problem);
         if (!problem.byte_order_mark)
             return;
+        // Read once more without it; a second mark is not looked past.
         const TextView rest = strip(text.substr(1));
-        if (!rest.empty() && rest[0] != U'#' && rest[0] != U';')
+        if (!rest.empty() && rest[0] != U'#' && rest[0] != U';' && rest[0] != U'\uFEFF')
             read_statement(rest, column + static_cast<size_t>(rest.data() - text.data()));
     }
 
@@ -141,7 +144,8 @@ private:
         }
         const size_t value_column = column + (value.data() - text.data());
         section.options.push_back(IniOption{std::move(name), Text(value), line_, column,
-                                            value.empty() ? column + text.size() : value_column});
+                                            value.empty() ? column + text.size() : value_column,
+                                            0});
         section.index.added(section.options);
         option_ = &section.options.back();
         // Options stay where they are until the section grows; the pointer
@@ -170,8 +174,10 @@ private:
     }
 
     static void finish_values(IniSection &section) {
-        for (IniOption &option : section.options)
+        for (IniOption &option : section.options) {
             option.value.resize(rstrip(option.value).size());
+            option.first_line_end = std::min(option.value.find(U'\n'), option.value.size());
+        }
     }
 
     const SourceText &source_;

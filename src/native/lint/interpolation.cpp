@@ -8,15 +8,15 @@ namespace harborsweep::lint {
 namespace {
 
 constexpr int kMaxDepth = 10;
-constexpr size_t kMaxWork = size_t{1} << 24;  // characters produced or references followed
 
 class Interpolation {
 public:
-    Interpolation(const IniFile &file, const IniSection &section)
-        : file_(file), section_(section) {}
+    Interpolation(const IniFile &file, const IniSection &section, ExpansionBudget &budget)
+        : file_(file), section_(section), budget_(budget) {}
 
     Interpolated run(const IniOption &option) {
-        expand(option.name, option.value, 1);
+        if (!expand(option.name, option.value, 1))
+            Text().swap(result_.value);  // a value that fails is not kept
         return std::move(result_);
     }
 
@@ -36,8 +36,12 @@ private:
     }
 
     bool charge(size_t amount) {
-        work_ += amount + 1;
-        return work_ <= kMaxWork || fail(InterpolationError::too_large, Text(), TextView(), 0);
+        if (amount + 1 <= budget_.left) {
+            budget_.left -= amount + 1;
+            return true;
+        }
+        budget_.left = 0;
+        return fail(InterpolationError::too_large, Text(), TextView(), 0);
     }
 
     // `owner`: whose value `text` is, for naming where a mistake lies.
@@ -92,8 +96,8 @@ private:
 
     const IniFile &file_;
     const IniSection &section_;
+    ExpansionBudget &budget_;
     Interpolated result_;
-    size_t work_ = 0;
 };
 
 }  // namespace
@@ -114,8 +118,9 @@ const char *python_class_of(InterpolationError error) {
     return "";
 }
 
-Interpolated interpolate(const IniFile &file, const IniSection &section, const IniOption &option) {
-    return Interpolation(file, section).run(option);
+Interpolated interpolate(const IniFile &file, const IniSection &section, const IniOption &option,
+                         ExpansionBudget &budget) {
+    return Interpolation(file, section, budget).run(option);
 }
 
 }  // namespace harborsweep::lint

@@ -28,8 +28,20 @@ struct Interpolated {
     size_t offset = 0;  // where in it the mistake starts
 };
 
+// What the interpolations of one file may produce in all, in characters
+// produced and references followed. A value whose references multiply
+// (a = %(b)s%(b)s, b = %(c)s%(c)s, ...) would take the run's memory or time;
+// past the budget the linter gives up on it, and on the file's later ones.
+struct ExpansionBudget {
+    static constexpr size_t kBase = size_t{1} << 24;
+    size_t left;
+    // Enough for every value of a file of `size` bytes read a few times over.
+    static ExpansionBudget for_file(size_t size) { return {kBase + 4 * size}; }
+};
+
 // The value of `option` of `section` (or of [DEFAULT] for a section of that
 // name), interpolated.
-Interpolated interpolate(const IniFile &file, const IniSection &section, const IniOption &option);
+Interpolated interpolate(const IniFile &file, const IniSection &section, const IniOption &option,
+                         ExpansionBudget &budget);
 
 }  // namespace harborsweep::lint

@@ -79,10 +79,11 @@ nb::list option_list(const IniSection &section) {
     return options;
 }
 
-nb::dict interpolated_values(const IniFile &file, const IniSection &section) {
+nb::dict interpolated_values(const IniFile &file, const IniSection &section,
+                             ExpansionBudget &budget) {
     nb::dict values;
     auto add = [&](const IniOption &option) {
-        const Interpolated value = interpolate(file, section, option);
+        const Interpolated value = interpolate(file, section, option, budget);
         if (value.error == InterpolationError::none)
             values[to_python(option.name)] = to_python(value.value);
         else
@@ -107,13 +108,14 @@ nb::dict read_ini_file(nb::handle path, nb::handle encoding) {
     const Decoding decoding = decoding_of_open(encoding);
     const SourceText source = decode_source(bytes.bytes, decoding);
     const IniFile file = read_ini(source);
+    ExpansionBudget budget = ExpansionBudget::for_file(bytes.bytes.size());
     nb::dict view;
     nb::list sections;
     nb::dict options, values;
     for (const IniSection &section : file.sections) {
         sections.append(to_python(section.name));
         options[to_python(section.name)] = option_list(section);
-        values[to_python(section.name)] = interpolated_values(file, section);
+        values[to_python(section.name)] = interpolated_values(file, section, budget);
     }
     view["sections"] = sections;
     view["options"] = options;

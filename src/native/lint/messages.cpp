@@ -136,7 +136,7 @@ Explanation explain(const Interpolated &value, const Text &owner, const IniFile 
                     "; does one refer back to itself?)",
                 "InterpolationDepthError", "break the loop of references"};
     case InterpolationError::too_large:
-        return {"references expanding to more than 16 million characters", "MemoryError",
+        return {"references that multiply into more than 16 million characters", "MemoryError",
                 "refer to fewer or shorter values"};
     case InterpolationError::none:
         break;

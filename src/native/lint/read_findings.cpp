@@ -36,53 +36,56 @@ void find_in_reading(const CheckModel &check, const Decoding &decoding, Findings
 
 namespace {
 
-std::string problem_message(const IniProblem &problem, Code &code) {
-    const std::string first = std::to_string(problem.first_line);
+Code problem_code(const IniProblem &problem) {
     switch (problem.kind) {
     case ReadError::missing_header:
-        if (problem.byte_order_mark) {
-            code = Code::byte_order_mark;
-            return "a byte-order mark (U+FEFF) is read as text before the first section "
-                   "header: the run ends with MissingSectionHeaderError; save the file without "
-                   "the mark";
-        }
-        code = Code::missing_header;
-        return "text before the first section header: the run ends with "
-               "MissingSectionHeaderError; put a header such as `[quorvane]` above it, or "
-               "start the line with `#` to make it a comment";
+        return problem.byte_order_mark ? Code::byte_order_mark : Code::missing_header;
     case ReadError::duplicate_section:
-        code = Code::duplicate_section;
-        return "section " + quoted(U"[" + problem.name + U"]") + " is already opened at line " +
-               first + ": the run ends with DuplicateSectionError; merge the two";
+        return Code::duplicate_section;
     case ReadError::duplicate_option:
-        code = Code::duplicate_option;
-        return "option " + quoted(problem.name) + " is already set at line " + first +
-               " of this section (names ignore case): the run ends with DuplicateOptionError; "
-               "keep one of the two";
+        return Code::duplicate_option;
     case ReadError::parsing:
-        if (problem.empty_name) {
-            code = Code::empty_option_name;
-            return "no option name before the delimiter: the run ends with ParsingError; "
-                   "write the name before it";
-        }
-        code = Code::no_delimiter;
-        return "the line has no `=` or `:`: the run ends with ParsingError; write "
-               "`name = value`, indent the line further to continue the value above, or start "
-               "it with `#` to make it a comment";
+        return problem.empty_name ? Code::empty_option_name : Code::no_delimiter;
     case ReadError::unicode_decode:
         break;
     }
-    code = Code::unreadable;
-    return "";
+    return Code::unreadable;
+}
+
+std::string problem_message(const IniProblem &problem) {
+    const std::string first = std::to_string(problem.first_line);
+    switch (problem_code(problem)) {
+    case Code::byte_order_mark:
+        return "a byte-order mark (U+FEFF) is read as text before the first section header: "
+               "the run ends with MissingSectionHeaderError; save the file without the mark";
+    case Code::missing_header:
+        return "text before the first section header: the run ends with "
+               "MissingSectionHeaderError; put a header such as `[quorvane]` above it, or "
+               "start the line with `#` to make it a comment";
+    case Code::duplicate_section:
+        return "section " + quoted(U"[" + problem.name + U"]") + " is already opened at line " +
+               first + ": the run ends with DuplicateSectionError; merge the two";
+    case Code::duplicate_option:
+        return "option " + quoted(problem.name) + " is already set at line " + first +
+               " of this section (names ignore case): the run ends with DuplicateOptionError; "
+               "keep one of the two";
+    case Code::empty_option_name:
+        return "no option name before the delimiter: the run ends with ParsingError; write the "
+               "name before it";
+    default:
+        return "the line has no `=` or `:`: the run ends with ParsingError; write "
+               "`name = value`, indent the line further to continue the value above, or start "
+               "it with `#` to make it a comment";
+    }
 }
 
 }  // namespace
 
 void find_in_lines(const CheckModel &check, Findings &findings) {
     for (const IniProblem &problem : check.ini.problems) {
-        Code code = Code::unreadable;
-        std::string message = problem_message(problem, code);
-        findings.add(check.path, problem.line, problem.column, code, std::move(message));
+        const Code code = problem_code(problem);
+        if (findings.take(check.path, code))
+            findings.put(check.path, problem.line, problem.column, code, problem_message(problem));
     }
 }
 

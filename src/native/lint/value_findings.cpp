@@ -16,10 +16,7 @@ using Position = std::pair<size_t, size_t>;
 // Where the character at `offset` of an option's value was written: exact
 // on the value's first line, the value's start further on.
 Position value_position(const IniOption &option, size_t offset) {
-    const size_t first_line = option.value.find(U'\n');
-    if (first_line != Text::npos && offset > first_line)
-        offset = 0;
-    return {option.line, option.value_column + offset};
+    return {option.line, option.value_column + (offset > option.first_line_end ? 0 : offset)};
 }
 
 Position mistake_position(const IniOption &option, const Interpolated &value) {
@@ -67,10 +64,10 @@ void find_empty_keys(const CheckModel &check, const IniOption &option, Findings 
         const size_t at = as_written && !step.empty() ? value.find(step, start) : Text::npos;
         if (at != Text::npos)
             start = at + step.size();
-        if (!has_empty_key(step))
+        if (!has_empty_key(step) || !findings.take(check.path, Code::empty_filter_key))
             continue;
         const Position where = value_position(option, at == Text::npos ? 0 : at);
-        findings.add(check.path, where.first, where.second, Code::empty_filter_key,
+        findings.put(check.path, where.first, where.second, Code::empty_filter_key,
                      "the step " + quoted(step) +
                          " has an empty key: it is a step of several keys, one of them the "
                          "member named ''; remove the stray `&`");
@@ -163,8 +160,8 @@ void find_in_filters(const CheckModel &check, Findings &findings) {
         return;
     }
     for (size_t i = 0; i < check.filter_steps.size(); ++i)
-        if (check.filter_steps[i].empty())
-            findings.add(check.path, at.first, at.second, Code::empty_filter_step,
+        if (check.filter_steps[i].empty() && findings.take(check.path, Code::empty_filter_step))
+            findings.put(check.path, at.first, at.second, Code::empty_filter_step,
                          "filter step " + std::to_string(i + 1) +
                              " is empty (two commas, or one at an end): it looks up the member "
                              "named ''; remove the extra comma");
