@@ -1,0 +1,307 @@
+"""harborsweep-lint: (a) linting a directory of 10,000 generated check files
+against configparser merely parsing the same files in Python; (b) the
+command's start-up against `harborsweep --help`; (c) importing
+harborsweep.harborsweep, which must not load the linter, against the modules
+it imports.
+
+(a) The files are a mix as users write them: [default] with a description
+(some with `%%`, some over two lines) and a filter path, [quorvane] with an
+action and a few fields, some of them interpolated from the section or from a
+[DEFAULT] section, comments, and a few chained checks whose output references
+lead to other check files or to files in lib/, up to three deep. The linter
+(harborsweep._lint.lint([directory])) lists, reads, interpolates and checks
+all of them; configparser only parses, as the run does each file
+(ConfigParser().read_file(open(path))), every .cfg of the listing and every
+referenced file once. Reading the files' bytes from Python, with no parsing
+at all, is printed beside them. The time is this process's CPU time; the
+collector runs as in use (configparser builds far more objects than the
+others) and collects before each turn.
+
+(b) Whole processes, waited for: `harborsweep-lint` on examples/checks and
+`harborsweep --help`, through their launchers, with the interpreter's own
+start-up (`python -c pass`) as the floor. The target is on the wall clock,
+what the user waits for; the children's CPU time is printed beside it.
+
+(c) Each contender is a new interpreter that times one import statement (its
+own CPU time) and reports it with what the import loaded: there is no build
+without the linter to compare with in the same run, so the import of
+harborsweep.harborsweep is printed beside its floor, the modules outside the
+package that it loads imported by themselves (requests dominates them,
+printed alone too), and beside the import of harborsweep.lint timed alone in
+an interpreter that has already imported harborsweep.harborsweep: what the
+import would add if the linter loaded with it. The target: no part of the
+linter (harborsweep.lint, harborsweep._lint, or its shared object mapped into
+the process) is loaded by the import.
+
+In each part the contenders take turns, the order reversed every other
+round; the medians are printed, and each ratio is the median of the rounds'
+own ratios.
+"""
+
+import configparser
+import json
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+from harness import interleaved, ratio, target
+
+from harborsweep import _lint
+
+FILES, LINT_ROUNDS = 10_000, 6
+STARTS, IMPORTS = 12, 10
+# (a) configparser's time over the linter's; (b) the command's start-up over
+# `harborsweep --help`'s.
+LINT_SPEED_UP, START_TARGET = 4.0, 1.2
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples" / "checks"
+LINTER_MODULES = ("harborsweep.lint", "harborsweep._lint")
+
+# (a) The generated directory.
+
+REGIONS = ["us-east-1", "eu-west-2", "ap-south-1", "us-west-2"]
+LISTS = [
+    ("list_gateways", "results, gw_name & vpc_id & state & ha_gw_name", "Gateways"),
+    ("list_tunnels", "results, tunnel_name & status & down_since", "Tunnels"),
+    ("list_vpcs", "results, vpc_id & cidr", "VPCs"),
+    ("get_controller_version", "results, current_version", "Controller version"),
+]
+
+
+def check_text(i, reference):
+    """Check file number `i`; `reference`, if any, is the file its gw_name takes."""
+    action, filters, title = LISTS[i % len(LISTS)]
+    region = REGIONS[i % len(REGIONS)]
+    lines = [f"# Check {i}: {title.lower()} of account {i % 37} in {region}."]
+    if i % 5 == 0:
+        lines += ["[DEFAULT]", f"account = acct-{i % 37:03d}", f"region = {region}", ""]
+    lines.append("[default]")
+    if i % 4 == 0:
+        lines += [f"description = {title} of check {i}, at most 5%% down", "    (the fleet's own target)"]
+    else:
+        lines.append(f"description = {title} of check {i}")
+    lines.append(f"filters = {filters}" if reference is None else "filters = results, gw_size & state")
+    lines += ["", "[quorvane]"]
+    if reference is not None:
+        lines += ["action = show_gateway", f"gw_name = output({reference})"]
+    else:
+        lines.append(f"{'Action' if i % 3 == 0 else 'action'} = {action}")
+    if i % 5 == 0:
+        lines += ["account_name = %(account)s", "vpc_region = %(region)s"]
+    else:
+        lines.append(f"vpc_region = {region}")
+    if i % 2 == 0:
+        lines += [f"cloud_type = {1 << (i % 4)}", f"vpc_id = vpc-{i * 7919 % (1 << 32):08x}",
+                  "; the name the console shows", "gw_name_prefix = edge-%(vpc_region)s"]
+    if i % 7 == 0:
+        lines.append(f"page_size: {50 + i % 50}")
+    return "\n".join(lines) + "\n"
+
+
+def write_directory(directory):
+    """FILES check files in `directory` and the lists their references lead
+    to in lib/; every 50th check is chained, to a list in lib/ or (every
+    200th) to the check before it, itself chained to a list: three deep.
+    Returns the paths that configparser parses: each .cfg of the listing,
+    then each referenced file once."""
+    directory = Path(directory)
+    (directory / "lib").mkdir()
+    lists = []
+    for k in range(20):
+        name = f"lib/gateway_names_{k:02d}.ini"
+        (directory / name).write_text(
+            f"# The gateways of account {k}.\n[default]\nfilters = results, gw_name\n\n"
+            f"[quorvane]\naction = list_gateways\naccount_name = acct-{k:03d}\n")
+        lists.append(name)
+    for i in range(FILES):
+        reference = None
+        if i % 200 == 1:
+            reference = f"check_{i - 1:05d}.cfg"
+        elif i % 50 == 0:
+            reference = lists[i // 50 % len(lists)]
+        (directory / f"check_{i:05d}.cfg").write_text(check_text(i, reference))
+    listed = [os.path.join(directory, name) for name in os.listdir(directory) if name.endswith(".cfg")]
+    return listed + [str(directory / name) for name in lists]
+
+
+def parse_with_configparser(paths):
+    for path in paths:
+        config = configparser.ConfigParser()
+        with open(path) as file:
+            config.read_file(file)
+
+
+def read_bytes(paths):
+    for path in paths:
+        with open(path, "rb") as file:
+            file.read()
+
+
+def lint_figures():
+    with tempfile.TemporaryDirectory() as scratch:
+        paths = write_directory(scratch)
+        findings = _lint.lint([scratch])
+        if findings:
+            raise SystemExit(f"(a) the generated checks should lint clean: {findings[:3]}")
+        times = interleaved({
+            "configparser": lambda: parse_with_configparser(paths),
+            "lint": lambda: _lint.lint([scratch]),
+            "bytes": lambda: read_bytes(paths),
+        }, LINT_ROUNDS, collector="running", clock=time.thread_time)
+    parse, lint, raw = (times[name].median for name in ("configparser", "lint", "bytes"))
+    speed_up = ratio(times["configparser"], times["lint"])
+    print(f"(a) {FILES:,} generated check files (+ {len(paths) - FILES} referenced), "
+          f"{LINT_ROUNDS} rounds in turns, collector running: median CPU time")
+    print(f"    configparser, parsing only:              {parse * 1e3:7.1f} ms")
+    print(f"    reading the bytes, no parsing:           {raw * 1e3:7.1f} ms")
+    print(f"    harborsweep._lint.lint([directory]):     {lint * 1e3:7.1f} ms"
+          f"  ({speed_up:.2f}x faster than configparser, target at least {LINT_SPEED_UP:.1f}x;"
+          f" {ratio(times['lint'], times['bytes']):.2f}x the bytes' reading)")
+    return speed_up
+
+
+# (b) The command's start-up.
+
+def children_cpu_time():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def start_figures(scratch):
+    bin_dir = Path(sys.executable).parent
+    commands = {
+        "pass": [sys.executable, "-c", "pass"],
+        "lint": [str(bin_dir / "harborsweep-lint"), str(EXAMPLES)],
+        "help": [str(bin_dir / "harborsweep"), "--help"],
+    }
+    if subprocess.run(commands["lint"], cwd=scratch, capture_output=True).returncode != 0:
+        raise SystemExit(f"(b) {EXAMPLES} should lint clean")
+    cpu = {name: [] for name in commands}
+
+    def started(name):
+        def start():
+            before = children_cpu_time()
+            subprocess.run(commands[name], cwd=scratch, check=True, stdout=subprocess.DEVNULL)
+            cpu[name].append(children_cpu_time() - before)
+        return start
+
+    times = interleaved({name: started(name) for name in commands}, STARTS, collector="running")
+    # The untimed first turn of each is left out of its CPU times too.
+    cpu = {name: values[1:] for name, values in cpu.items()}
+    over_help = ratio(times["lint"], times["help"])
+    print(f"(b) start-up, whole processes through the launchers, {STARTS} rounds in turns: median wall"
+          " clock (children's CPU time)")
+    for name, label in (("pass", "python -c pass (floor)"), ("help", "harborsweep --help"),
+                        ("lint", f"harborsweep-lint {EXAMPLES.parent.name}/{EXAMPLES.name}")):
+        print(f"    {label + ':':<40} {times[name].median * 1e3:7.1f} ms"
+              f"  ({statistics.median(cpu[name]) * 1e3:5.1f} ms)")
+    print(f"    harborsweep-lint over harborsweep --help: {over_help:.2f}x wall (target at most"
+          f" {START_TARGET}x), {ratio(cpu['lint'], cpu['help']):.2f}x CPU; over the floor:"
+          f" {ratio(times['lint'], times['pass']):.1f}x")
+    return over_help
+
+
+# (c) Importing harborsweep.harborsweep.
+
+IMPORT_CHILD = """\
+import sys, time
+{preamble}
+before = set(sys.modules)
+start = time.process_time()
+{statement}
+seconds = time.process_time() - start
+loaded = [m for m in sys.modules if m not in before]
+import json
+try:
+    with open("/proc/self/maps") as maps:
+        mapped = [line.split()[-1] for line in maps if "/_lint." in line]
+except OSError:
+    mapped = []
+print(json.dumps({{"seconds": seconds, "loaded": loaded, "mapped": sorted(set(mapped))}}))
+"""
+
+
+def import_report(statement, scratch, preamble=""):
+    child = IMPORT_CHILD.format(statement=statement, preamble=preamble)
+    done = subprocess.run([sys.executable, "-c", child],
+                          cwd=scratch, check=True, capture_output=True, text=True)
+    return json.loads(done.stdout)
+
+
+class ReportedClock:
+    """The clock that interleaved() reads around each turn: the sum of the
+    import times the children reported, so that each turn counts the import
+    alone, not the interpreter's start-up around it."""
+
+    def __init__(self):
+        self.total = 0.0
+
+    def __call__(self):
+        return self.total
+
+
+def import_figures(scratch):
+    loaded = import_report("import harborsweep.harborsweep", scratch)["loaded"]
+    dependencies = [name for name in loaded if name.split(".")[0] != "harborsweep"]
+    statements = {
+        # A few are no modules to import by name (cython_runtime, which a Cython
+        # extension registers); each loads with its package.
+        "dependencies": ("import importlib\nfor name in %r:\n    try:\n        importlib.import_module(name)\n"
+                         "    except ImportError:\n        pass" % dependencies),
+        "requests": "import requests",
+        "harborsweep": "import harborsweep.harborsweep",
+        "linter": "import harborsweep.lint",
+    }
+    # The linter's own load, timed alone, after harborsweep.harborsweep (and
+    # so requests, argparse and the rest) is loaded.
+    preambles = {"linter": "import harborsweep.harborsweep"}
+    clock = ReportedClock()
+    unwanted = set()
+
+    def imported(name):
+        def run():
+            report = import_report(statements[name], scratch, preambles.get(name, ""))
+            clock.total += report["seconds"]
+            if name == "harborsweep":
+                unwanted.update(m for m in report["loaded"] if m in LINTER_MODULES)
+                unwanted.update(report["mapped"])
+        return run
+
+    times = interleaved({name: imported(name) for name in statements}, IMPORTS,
+                        collector="running", clock=clock)
+    own = ratio(times["harborsweep"], times["dependencies"])
+    print(f"(c) one import statement in a new interpreter, {IMPORTS} rounds in turns: median CPU time"
+          " of the statement")
+    floor = f"the {len(dependencies)} modules it loads, alone (floor):"
+    print(f"    {'import requests:':<44} {times['requests'].median * 1e3:6.1f} ms")
+    print(f"    {floor:<44} {times['dependencies'].median * 1e3:6.1f} ms")
+    print(f"    {'import harborsweep.harborsweep:':<44} {times['harborsweep'].median * 1e3:6.1f} ms"
+          f"  ({own:.2f}x the floor, {ratio(times['harborsweep'], times['requests']):.2f}x requests)")
+    print(f"    {'then import harborsweep.lint, timed alone:':<44} {times['linter'].median * 1e3:6.1f} ms"
+          f"  (+{ratio(times['linter'], times['harborsweep']):.1%}: what loading the linter with it would"
+          " add)")
+    return sorted(unwanted), own
+
+
+def main():
+    print(f"harborsweep-lint, Python {sys.version.split()[0]}; ratios are the median of the rounds' own")
+    speed_up = lint_figures()
+    with tempfile.TemporaryDirectory() as scratch:
+        over_help = start_figures(scratch)
+        unwanted, own = import_figures(scratch)
+    target(f"(a) linting at least {LINT_SPEED_UP:.1f}x faster than configparser's parsing ({speed_up:.2f}x)",
+           speed_up >= LINT_SPEED_UP)
+    target(f"(b) harborsweep-lint starts within {START_TARGET}x harborsweep --help ({over_help:.2f}x)",
+           over_help <= START_TARGET)
+    target("(c) importing harborsweep.harborsweep loads no part of the linter "
+           f"({', '.join(unwanted) if unwanted else 'none loaded'}; the import at {own:.2f}x its floor)",
+           not unwanted)
+
+
+if __name__ == "__main__":
+    main()
