@@ -122,7 +122,8 @@ def test_each_mistake_gives_its_finding(tmp_path, files, expected, wording):
     assert all(finding.severity == severities[finding.code] for finding in findings)
 
 
-@pytest.mark.parametrize("kind", ["fifo", "link-loop", "long-chain", "large-file"])
+@pytest.mark.parametrize("kind", ["fifo", "link-loop", "long-chain", "large-file", "many-mistakes",
+                                  "many-marks", "multiplying"])
 def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
     if kind == "fifo":
         os.mkfifo(tmp_path / "a.cfg")  # opened, a run would wait on it for ever
@@ -137,10 +138,22 @@ def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
         expected = []
         chain = next(c["chain"] for c in plan(tmp_path) if c["path"].endswith("/c0.cfg"))
         assert len(chain) == 999 and chain[-1]["check"].endswith("c999.cfg")
-    else:
+    elif kind == "large-file":
         (tmp_path / "a.cfg").write_text(PLAIN + "x = " + "y" * (10 << 20) + "\n")
         expected = []
-    assert found(tmp_path, lint(tmp_path)) == expected
+    elif kind == "many-mistakes":  # the first 100 of a code, then how many more
+        (tmp_path / "a.cfg").write_text(PLAIN + "junk\n" * 150)
+        expected = [("a.cfg", line, 1, "HS107") for line in range(5, 105)]
+        expected.append(("a.cfg", None, None, "HS107"))
+        assert "and 50 more" in lint(tmp_path)[-1].message
+    elif kind == "many-marks":
+        (tmp_path / "a.cfg").write_text("\ufeff" * 100_000)
+        expected = [("a.cfg", 1, 1, "HS103"), ("a.cfg", None, None, "HS301")]
+    else:  # v0 would be 10**9 copies of v9; the values after it are left unchecked
+        chain = "".join(f"v{i} = " + f"%(v{i + 1})s" * 10 + "\n" for i in range(9))
+        (tmp_path / "a.cfg").write_text(PLAIN + chain + "v9 = " + "y" * 100 + "\n")
+        expected = [("a.cfg", 5, 6, "HS205")]
+    assert sorted(found(tmp_path, lint(tmp_path)), key=str) == sorted(expected, key=str)
 
 
 def run_command(capsys, *argv):

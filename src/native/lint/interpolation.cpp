@@ -15,6 +15,11 @@ public:
         : file_(file), section_(section), budget_(budget) {}
 
     Interpolated run(const IniOption &option) {
+        if (budget_.left == 0) {
+            result_.error = InterpolationError::too_large;
+            result_.unchecked = true;
+            return std::move(result_);
+        }
         if (!expand(option.name, option.value, 1))
             Text().swap(result_.value);  // a value that fails is not kept
         return std::move(result_);

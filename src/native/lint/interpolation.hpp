@@ -23,6 +23,7 @@ struct Interpolated {
     bool bad_reference = false;  // syntax: "%(" not closed by ")s"
     Text rest;     // syntax: the text from the "%" on
     Text missing;  // missing_option: the name referred to
+    bool unchecked = false;  // too_large: the file's budget was spent before this value
     Text at;            // the option whose value holds the mistake
     Text at_value;      // that value, as written
     size_t offset = 0;  // where in it the mistake starts

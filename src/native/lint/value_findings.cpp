@@ -95,6 +95,8 @@ std::optional<Text> meant_reference(TextView value) {
 
 void find_in_field(const CheckModel &check, const RequestField &field, Findings &findings) {
     const IniOption &option = *field.option;
+    if (field.value.unchecked)
+        return;
     if (field.value.error != InterpolationError::none) {
         const Explanation why = explain(field.value, option.name, check.ini);
         const Position at = mistake_position(option, field.value);
@@ -130,7 +132,8 @@ void find_in_field(const CheckModel &check, const RequestField &field, Findings 
 }  // namespace
 
 void find_in_description(const CheckModel &check, Findings &findings) {
-    if (!check.description || check.description->error == InterpolationError::none)
+    if (!check.description || check.description->error == InterpolationError::none ||
+        check.description->unchecked)
         return;
     const IniOption &option = default_option(check, "description");
     const Explanation why = explain(*check.description, option.name, check.ini);
@@ -144,6 +147,8 @@ void find_in_filters(const CheckModel &check, Findings &findings) {
     if (!check.filters)
         return;
     const IniOption &option = default_option(check, "filters");
+    if (check.filters->unchecked)
+        return;
     if (check.filters->error != InterpolationError::none) {
         const Explanation why = explain(*check.filters, option.name, check.ini);
         const Position at = mistake_position(option, *check.filters);
@@ -167,10 +172,6 @@ void find_in_filters(const CheckModel &check, Findings &findings) {
                              "named ''; remove the extra comma");
     find_empty_keys(check, option, findings);
 }
-
-}  // namespace harborsweep::lint
-
-namespace harborsweep::lint {
 
 void find_in_fields(const CheckModel &check, Findings &findings) {
     for (const RequestField &field : check.fields)
