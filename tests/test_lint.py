@@ -2,14 +2,17 @@
 # command's formats, exit statuses and plan.
 import json
 import os
+import re
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
 from harborsweep import _lint
 from harborsweep.lint import lint, plan, run
 
+LINT_SCRIPT = str(Path(sys.executable).parent / "harborsweep-lint")
 EXAMPLES = os.path.join(os.path.dirname(__file__), os.pardir, "examples", "checks")
 PLAIN = "[default]\ndescription = d\n[quorvane]\naction = list\n"
 
@@ -20,6 +23,8 @@ def make(root, files):
         path.parent.mkdir(parents=True, exist_ok=True)
         if content is None:
             path.mkdir()
+        elif isinstance(content, tuple):
+            path.symlink_to(content[1])
         elif isinstance(content, bytes):
             path.write_bytes(content)
         else:
@@ -99,6 +104,12 @@ MISTAKES = {
                          "b.cfg": "[quorvane]\naction = x\ni = output(lib/r.ini)\n",
                          "lib/r.ini": "[quorvane]\naction = 5%\ni = output(lib/s.ini)\n",
                          "lib/s.ini": PLAIN}, [("lib/r.ini", 2, 11, "HS201")], "`5%%`"),
+    "unread-default-abbreviated": ({"a.cfg": "[default]\ndesc = d\n[quorvane]\naction = x\n"},
+                                   [("a.cfg", 2, 1, "HS304")], "did you mean `description`?"),
+    # A link is the file it leads to: the run refuses the loop by real paths.
+    "loop-through-a-link": ({"a.cfg": "[quorvane]\naction = x\ni = output(alias.ini)\n",
+                             "alias.ini": ("link", "a.cfg")}, [("a.cfg", 3, 5, "HS503")],
+                            "a.cfg -> a.cfg"),
     "skipped-names": ({"a.CFG": PLAIN, "b.conf": PLAIN, "c.cfg": PLAIN, "d.cfg.bak": PLAIN},
                       [("a.CFG", None, None, "HS601"), ("b.conf", None, None, "HS601")],
                       "rename it `"),
@@ -117,6 +128,10 @@ def test_each_mistake_gives_its_finding(tmp_path, files, expected, wording):
     target = root if files else EXAMPLES
     findings = lint(target)
     assert sorted(found(root, findings), key=str) == sorted(expected, key=str)
+    # Each file's findings together, from its top: those without a line first.
+    for path in {finding.path for finding in findings}:
+        lines = [finding.line or 0 for finding in findings if finding.path == path]
+        assert lines == sorted(lines)
     assert all(wording in finding.message for finding in findings)
     severities = dict(_lint.codes())
     assert all(finding.severity == severities[finding.code] for finding in findings)
@@ -179,6 +194,7 @@ def mixed(tmp_path):
     (["--ignore", "HS201"], 0, ["{b}:1:1: HS302"]),
     (["--ignore", "hs201", "--strict"], 1, ["{b}:1:1: HS302"]),
     (["--ignore", "HS201,HS302", "--strict"], 0, []),
+    (["--ignore", "HS201", "--ignore", "HS302", "--strict"], 0, []),
     (["--format", "github", "--ignore", "HS302"], 1,
      ["::error file={a},line=2,col=11,title=HS201::a lone `%25` ends the run"]),
     (["--format", "github", "--ignore", "HS201"], 0,
@@ -210,12 +226,40 @@ def test_json_gives_every_field(capsys, mixed):
     assert (code, json.loads(out)) == (0, [])
 
 
-@pytest.mark.parametrize("argv, message", [
-    (["{tmp}/missing"], "No such file or directory"),
-    ([], "Default config directory not found: "),
+def test_plan_fails_as_the_findings_do(capsys, mixed):
+    code, out, err = run_command(capsys, str(mixed / "a.cfg"), "--plan")
+    assert (code, out.splitlines()[0]) == (1, str(mixed / "a.cfg"))
+    assert "run without --plan" in err
+
+
+@pytest.mark.parametrize("environment, codes", [
+    ({"LC_ALL": "C.UTF-8"}, []),
+    # The run's open() takes the locale's encoding: in the C locale, without UTF-8 mode, ASCII.
+    ({"LC_ALL": "C", "PYTHONUTF8": "0", "PYTHONCOERCECLOCALE": "0"}, ["HS102"]),
 ])
-def test_the_commands_own_trouble_is_one_line_and_status_2(tmp_path, argv, message):
-    command = [sys.executable, "-m", "harborsweep.lint"] + [a.format(tmp=tmp_path) for a in argv]
+def test_files_are_read_in_the_encoding_open_takes(tmp_path, environment, codes):
+    (tmp_path / "a.cfg").write_text("[default]\ndescription = café\n[quorvane]\naction = x\n")
+    # A name that is not UTF-8 is shown, not a failure.
+    (tmp_path / os.fsdecode(b"\xff.cfg")).write_text(PLAIN)
+    command = [sys.executable, "-m", "harborsweep.lint", "--format", "json", str(tmp_path)]
+    done = subprocess.run(command, capture_output=True, text=True,
+                          env={**os.environ, **environment}, errors="surrogateescape")
+    assert [finding["code"] for finding in json.loads(done.stdout)] == codes
+    assert done.returncode == (1 if codes else 0) and done.stderr == ""
+
+
+def test_the_codes_are_those_the_readme_lists():
+    readme = (Path(__file__).parent.parent / "README.md").read_text()
+    listed = re.findall(r"^\| (HS\d{3}) \| (error|warning) \|", readme, re.M)
+    assert listed == _lint.codes()
+
+
+@pytest.mark.parametrize("command, argv, message", [
+    ([LINT_SCRIPT], ["{tmp}/missing"], "No such file or directory"),
+    ([sys.executable, "-m", "harborsweep.lint"], [], "Default config directory not found: "),
+], ids=["console script", "module"])
+def test_the_commands_own_trouble_is_one_line_and_status_2(tmp_path, command, argv, message):
+    command = command + [a.format(tmp=tmp_path) for a in argv]
     done = subprocess.run(command, capture_output=True, text=True, cwd=tmp_path)
     assert done.returncode == 2 and done.stdout == ""
     assert done.stderr.startswith("harborsweep-lint: error: ") and message in done.stderr

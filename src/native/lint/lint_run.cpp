@@ -83,6 +83,15 @@ public:
         }
     }
 
+    void report_skipped() {
+        for (const auto &[path, meant] : skipped_)
+            if (read_.find(real_path(path)) == read_.end())
+                run.findings.add(path, 0, 0, Code::skipped_name,
+                                 "never run: the run takes only names ending in `.cfg` (in "
+                                 "lower case); rename it " +
+                                     quoted(path_text(meant)));
+    }
+
 private:
     // `real`: the file's real path where the caller knows it.
     size_t add_check(const std::string &path, const std::string &config_dir, bool listed,
@@ -111,19 +120,16 @@ private:
             run.findings.add(check.path, 0, 0, Code::unreadable, unreadable_message(check, true));
     }
 
-    // A name the run passes over, though it looks meant as a check file.
+    // A name the run passes over, though it looks meant as a check file;
+    // said once the references are followed, unless one of them reads it.
     void note_skipped(const std::string &directory, const std::string &name) {
         const std::string folded = lowered(name);
         std::string stem;
         for (std::string_view ending : {".cfg", ".conf", ".ini"})
             if (ends_with_bytes(folded, ending) && name.size() > ending.size())
                 stem = name.substr(0, name.size() - ending.size());
-        if (stem.empty())
-            return;
-        run.findings.add(join_path(directory, name), 0, 0, Code::skipped_name,
-                         "never run: the run takes only names ending in `.cfg` (in lower "
-                         "case); rename it " +
-                             quoted(path_text(stem + ".cfg")));
+        if (!stem.empty())
+            skipped_.push_back({join_path(directory, name), stem + ".cfg"});
     }
 
     void report_unreadable_target(size_t referring, size_t target) {
@@ -160,6 +166,7 @@ private:
     }
 
     std::unordered_map<std::string, size_t> read_;
+    std::vector<std::pair<std::string, std::string>> skipped_;  // path, the name meant
 };
 
 }  // namespace
@@ -170,6 +177,7 @@ LintRun lint_paths(const std::vector<std::string> &paths) {
     for (const std::string &path : paths)
         linter.lint_path(path);
     linter.follow_references();
+    linter.report_skipped();
     find_reference_loops(linter.run.checks, linter.run.follows, linter.run.findings);
     return std::move(linter.run);
 }
