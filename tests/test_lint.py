@@ -110,6 +110,18 @@ MISTAKES = {
     "loop-through-a-link": ({"a.cfg": "[quorvane]\naction = x\ni = output(alias.ini)\n",
                              "alias.ini": ("link", "a.cfg")}, [("a.cfg", 3, 5, "HS503")],
                             "a.cfg -> a.cfg"),
+    "both-sections": ({"a.cfg": "[Quorvane]\n[quorvane]\naction = x\n"},
+                      [("a.cfg", 1, 1, "HS303")], "its options are not sent"),
+    "action-from-DEFAULT": ({"a.cfg": "[DEFAULT]\naction = x\n[quorvane]\n"}, [], ""),
+    # A check reached only through a reference prints no description.
+    "referenced-description": ({"a.cfg": "[quorvane]\naction = x\ni = output(r.ini)\n",
+                                "r.ini": "[default]\ndescription = 5%\n[quorvane]\naction = y\n"},
+                               [], ""),
+    # Only the checks on the loop have it to mend; one that leads into it does not.
+    "into-a-loop": ({"c.cfg": "[quorvane]\naction = x\ni = output(a.cfg)\n",
+                     "a.cfg": "[quorvane]\naction = x\ni = output(b.cfg)\n",
+                     "b.cfg": "[quorvane]\naction = x\ni = output(a.cfg)\n"},
+                    [("a.cfg", 3, 5, "HS503"), ("b.cfg", 3, 5, "HS503")], "RecursionError"),
     "skipped-names": ({"a.CFG": PLAIN, "b.conf": PLAIN, "c.cfg": PLAIN, "d.cfg.bak": PLAIN},
                       [("a.CFG", None, None, "HS601"), ("b.conf", None, None, "HS601")],
                       "rename it `"),
@@ -290,3 +302,16 @@ def test_plan_lists_what_the_run_sends(tmp_path, capsys):
         f"           item = each element of the result of {tmp_path}/lib/items.ini"]
     code, out, _ = run_command(capsys, str(tmp_path), "--plan", "--format", "json")
     assert json.loads(out) == plan(tmp_path)
+    # One file alone: its references resolve against its own directory.
+    assert plan(tmp_path / "detail.cfg") == plan(tmp_path)
+    (tmp_path / "lib/kinds.ini").write_text("[quorvane]\naction = k\nof = output(detail.cfg)\n")
+    chain = plan(tmp_path)[0]["chain"]
+    assert [link.get("loops", False) for link in chain] == [False, False, True]
+
+
+def test_a_reader_that_goes_away_ends_the_command_quietly(tmp_path):
+    for i in range(200):
+        (tmp_path / f"c{i}.cfg").write_text("[quorvane]\naction = 5%\n")
+    done = subprocess.run(f"'{LINT_SCRIPT}' '{tmp_path}' | head -1; exit ${{PIPESTATUS[0]}}",
+                          shell=True, executable="/bin/bash", capture_output=True, text=True)
+    assert (done.returncode, done.stderr, len(done.stdout.splitlines())) == (141, "", 1)

@@ -19,7 +19,8 @@ DELIMITERS = ["=", ":", " = ", " : ", "\t=\t", "\x0c:", "=="]
 BLANKS = [" ", "\t", "\x0b", "\x0c", "\x1c", "\x1f", "\x85", "\xa0", "\u3000", "\u2028"]
 LINE_ENDS = ["\n", "\r\n", "\r"]
 # Bytes that no encoding here decodes alike: invalid starts, a cut sequence, a surrogate.
-BAD_BYTES = [b"\xff", b"\x80", b"\xe9", b"\xe9x", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xc3"]
+BAD_BYTES = [b"\xff", b"\x80", b"\xe9", b"\xe9x", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xc3",
+             b"\xe0\x80\x80", b"\xf0\x80\x80\x80", b"\xc0\xaf", b"\xf5\x80", b"\xf0\x9f\x98"]
 ENCODINGS = ["utf-8", "utf-8", "utf-8", "ascii", "latin-1", "cp1252", "shift_jis", "euc_kr"]
 
 blank = st.text(st.sampled_from(BLANKS), max_size=2)
@@ -130,6 +131,9 @@ def test_reads_every_file_as_configparser_does(scratch, made):
     # A line that a lone "\r" ends waits for the next character, here one cut by the chunk's end.
     (b"[a]\n#" + b"x" * 8181 + b"\r[a]\r\xe2\x82\xac\xff", ("UnicodeDecodeError", 0)),
     (b"[a]\n#" + b"x" * 8181 + b"\r[a]\rx\x82\xac\xff", ("DuplicateSectionError", 3)),
+    # A four-byte character cut by the chunk's end is held back whole, then decoded.
+    (b"[a]\n#" + b"x" * 8180 + b"\n[a]\n\xf0\x9f\x98\x80\xff", ("DuplicateSectionError", 3)),
+    (b"[a]\n#" + b"x" * 8180 + b"\r[a]\r\xf0\x9f\x98\x80\xff", ("UnicodeDecodeError", 0)),
 ])
 def test_decoding_fails_where_the_file_object_meets_it(tmp_path, data, raised):
     path = tmp_path / "check.cfg"
