@@ -5,8 +5,6 @@
 // apart when it refuses a loop.
 #include "lint/lint_run.hpp"
 
-#include <algorithm>
-
 #include "lint/check_findings.hpp"
 #include "lint/directory_listing.hpp"
 #include "lint/messages.hpp"
@@ -71,10 +69,7 @@ public:
                 continue;
             const std::string target = run.checks[i].reference->target;
             const std::string config_dir = run.checks[i].config_dir;
-            auto known = read_.find(real_path(target));
-            long next = known != read_.end()
-                            ? static_cast<long>(known->second)
-                            : static_cast<long>(add_check(target, config_dir, false));
+            long next = static_cast<long>(add_check(target, config_dir, false, real_path(target)));
             if (!run.checks[static_cast<size_t>(next)].readable()) {
                 report_unreadable_target(i, static_cast<size_t>(next));
                 next = -1;

@@ -11,13 +11,7 @@ namespace {
 
 constexpr size_t kLongestCompared = 64;
 
-Text folded(TextView text) {
-    Text result(strip(text));
-    for (char32_t &c : result)
-        if (c >= 'A' && c <= 'Z')
-            c += 'a' - 'A';
-    return result;
-}
+Text folded(TextView text) { return ascii_lower(strip(text)); }
 
 // Optimal string alignment distance.
 size_t distance(const Text &a, const Text &b) {

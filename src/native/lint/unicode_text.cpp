@@ -20,15 +20,19 @@ TextView rstrip(TextView text) {
     return text.substr(0, end);
 }
 
-Text lower(TextView text) {
+Text ascii_lower(TextView text) {
     Text result(text);
-    for (char32_t &c : result) {
-        if (c >= 0x80)
-            return from_python(to_python(text).attr("lower")());
+    for (char32_t &c : result)
         if (c >= 'A' && c <= 'Z')
             c += 'a' - 'A';
-    }
     return result;
+}
+
+Text lower(TextView text) {
+    for (char32_t c : text)
+        if (c >= 0x80)
+            return from_python(to_python(text).attr("lower")());
+    return ascii_lower(text);
 }
 
 Text from_ascii(std::string_view text) { return Text(text.begin(), text.end()); }

@@ -28,6 +28,8 @@ TextView rstrip(TextView text);
 // str.lower(): ASCII here, anything else by the interpreter's own tables
 // (its Unicode version, the final sigma).
 Text lower(TextView text);
+// A..Z lowered, every other character kept: for comparing names loosely.
+Text ascii_lower(TextView text);
 
 Text from_ascii(std::string_view text);
 Text from_python(nb::handle text);

@@ -77,10 +77,7 @@ void find_empty_keys(const CheckModel &check, const IniOption &option, Findings 
 // "Output(x.cfg)", "output (x.cfg)", "output(x.cfg) and more": meant as a
 // reference, sent as text. The mend keeps what stands between the brackets.
 std::optional<Text> meant_reference(TextView value) {
-    Text folded(value.substr(0, std::min<size_t>(value.size(), 64)));
-    for (char32_t &c : folded)
-        if (c >= 'A' && c <= 'Z')
-            c += 'a' - 'A';
+    const Text folded = ascii_lower(value.substr(0, std::min<size_t>(value.size(), 64)));
     if (!starts_with(folded, "output"))
         return std::nullopt;
     size_t open = 6;
