@@ -1,4 +1,5 @@
 # Native result layout: byte-for-byte agreement with pprint.PrettyPrinter(width=200).
+import contextlib
 import errno
 import functools
 import gc
@@ -571,6 +572,34 @@ def upper_cased(method):
 DISPATCH = pprint.PrettyPrinter._dispatch
 
 
+def posing_as_pprints(function, owner=""):
+    """A caller's `function` that gives pprint's module and its own name there."""
+    function.__module__, function.__qualname__ = "pprint", owner + function.__name__
+    return function
+
+
+def _pprint_list(self, obj, stream, *rest):
+    stream.write("[%d]" % len(obj))
+
+
+def _format(self, obj, stream, *rest):
+    short_format(self, obj, stream, *rest)
+
+
+def _safe_tuple(item):
+    return item[0].casefold()
+
+
+@contextlib.contextmanager
+def code_swapped(function, code):
+    """`function` running `code` for a while, as a tool that patches code in place sets it."""
+    function.__code__, original = code, function.__code__
+    try:
+        yield
+    finally:
+        function.__code__ = original
+
+
 class TestLeftToPprint:
     @pytest.mark.parametrize("make", [
         lambda: Loud(a=1),
@@ -635,6 +664,12 @@ class TestLeftToPprint:
         lambda: mock.patch.dict(DISPATCH, {list.__repr__: lambda self, obj, stream, *rest: stream.write("[]")}),
         lambda: mock.patch.dict(DISPATCH, {list.__repr__: pprint.PrettyPrinter._pprint_tuple}),
         lambda: mock.patch.dict(DISPATCH, {k: v for k, v in DISPATCH.items() if k is not list.__repr__}, clear=True),
+        # A caller's function under the name of pprint's own that it stands in for.
+        lambda: mock.patch.dict(DISPATCH, {list.__repr__: posing_as_pprints(_pprint_list, "PrettyPrinter.")}),
+        lambda: mock.patch.object(pprint.PrettyPrinter, "_format", posing_as_pprints(_format, "PrettyPrinter.")),
+        lambda: code_swapped(pprint.PrettyPrinter._pprint_list, _pprint_list.__code__),
+        # One of pprint's own methods under another of its names.
+        lambda: mock.patch.object(pprint.PrettyPrinter, "_format_items", pprint.PrettyPrinter._format_dict_items),
         # The printer class replaced by one whose base overrides _format.
         lambda: mock.patch("pprint.PrettyPrinter",
                            type("Printer", (type("Base", (pprint.PrettyPrinter,), {"_format": short_format}),), {})),
@@ -642,16 +677,24 @@ class TestLeftToPprint:
         lambda: mock.patch("pprint._safe_key", lambda obj: str(obj).casefold()),
         lambda: mock.patch.object(pprint._safe_key, "__lt__", lambda self, other: self.obj.casefold() < other.obj.casefold()),
         lambda: mock.patch("pprint._safe_tuple", lambda item: item[0].casefold()),
+        lambda: mock.patch("pprint._safe_tuple", posing_as_pprints(_safe_tuple)),
+        lambda: code_swapped(pprint._safe_tuple, _safe_tuple.__code__),
         lambda: mock.patch("pprint._builtin_scalars", pprint._builtin_scalars | {dict}),
         lambda: mock.patch("pprint.sorted", lambda items, key: list(items), create=True),
+        lambda: mock.patch("builtins.sorted", lambda items, key=None, reverse=False: list(items)),
         # Read before 3.14 only, which imports re where it splits texts.
         lambda: mock.patch("pprint.re", types.SimpleNamespace(findall=lambda pattern, text: [text, ""]), create=True),
-    ], ids=["format", "_format", "_repr-wrapped", "_dispatch", "_dispatch-moved", "_dispatch-dropped", "base-class",
-            "_safe_key", "_safe_key.__lt__", "_safe_tuple", "_builtin_scalars", "sorted", "re"])
+    ], ids=["format", "_format", "_repr-wrapped", "_dispatch", "_dispatch-moved", "_dispatch-dropped",
+            "_dispatch-callers-namesake", "_format-posing", "_pprint_list-code", "_format_items-aliased", "base-class",
+            "_safe_key", "_safe_key.__lt__", "_safe_tuple", "_safe_tuple-posing", "_safe_tuple-code",
+            "_builtin_scalars", "sorted", "builtins.sorted", "re"])
     def test_changes_to_what_pprint_reads_are_used(self, patch):
         value = {"b": ["x" * 150, "y" * 60], "a": "it's", "C": {"z": 1, "y": 2}, "s": "w " * 150}
         with patch():
-            assert written(value) == printed_by_pprint(value)
+            out, error = written(value)
+            expected_out, expected_error = printed_by_pprint(value)
+        # An error, such as the ValueError of a misplaced method, as pprint raised it.
+        assert (out, repr(error)) == (expected_out, repr(expected_error))
 
     def test_pp_is_looked_up_at_call_time_and_its_stream_used(self):
         stream = io.StringIO()

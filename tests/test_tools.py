@@ -672,6 +672,7 @@ FAULTY_EXTENSIONS = {
     "cxx-runtime": ("", [], ["-Wl,--no-as-needed", "{libcxx}"]),
     "gnu-cxx-runtime": ("", [], ["-Wl,--no-as-needed", "{libstdcxx}"]),
     "other-export": ("int helper(void) { return 1; }\n", ["-Wl,--version-script={map}"], []),
+    "both-entry-points": ("int PyInit__lint(void) { return 1; }\n", ["-Wl,--version-script={map}"], []),
     "weak-export": ("__attribute__((weak)) int helper(void) { return 1; }\n", ["-Wl,--version-script={map}"], []),
     "not-stripped": ("", ["-s"], []),
 }
@@ -738,11 +739,11 @@ def fake_sdist(path, extra=(), without=()):
 
 
 def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadata_without=(), description="",
-               lint=b""):
+               lint=b"", scripts=SCRIPTS):
     """A wheel named `path` holding `extension` and `lint` as cpython-`python`'s
     modules for `arch`, by default the architecture that the name ends with,
-    and metadata (METADATA, entry_points.txt) without the lines that begin
-    with `metadata_without`, whose long description ends with `description`."""
+    and metadata (METADATA, entry_points.txt: `scripts`) without the lines that
+    begin with `metadata_without`, whose long description ends with `description`."""
     version = path.name.split("-")[1]
     info, arch = f"harborsweep-{version}.dist-info/", arch or path.stem.rpartition("_2_17_")[2]
     files = {f"harborsweep/{name}": b"" for name in ("__init__.py", "__main__.py", "lint.py", "harborsweep.pyi",
@@ -751,7 +752,7 @@ def fake_wheel(path, extension, python, extra=(), without=(), arch=None, metadat
     files[f"harborsweep/_lint.cpython-{python}-{arch}-linux-gnu.so"] = lint
     # What pip needs to install it, and what check_dist reads.
     files[info + "RECORD"], files[info + "WHEEL"] = b"", b"Wheel-Version: 1.0\n"
-    for name, text in (("entry_points.txt", SCRIPTS), ("METADATA", GOOD_METADATA.format(version=version))):
+    for name, text in (("entry_points.txt", scripts), ("METADATA", GOOD_METADATA.format(version=version))):
         files[info + name] = "".join(line for line in text.splitlines(keepends=True)
                                      if not line.startswith(tuple(metadata_without))).encode()
     files[info + "METADATA"] += f"\n# harborsweep\n\n[A link](https://example.org/a). {description}\n".encode()
@@ -800,6 +801,9 @@ OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
      "harborsweep/_lint.cpython-312-x86_64-linux-gnu.so: missing"),
     ({WHEEL_312: ("good", {"metadata_without": ["harborsweep-lint"]})}, WHEEL_312,
      "entry_points.txt: no console script harborsweep-lint = harborsweep.lint:run"),
+    # A script that names a function the package does not define.
+    ({WHEEL_312: ("good", {"scripts": SCRIPTS.replace("lint:run", "lint:main")})}, WHEEL_312,
+     "entry_points.txt: no console script harborsweep-lint = harborsweep.lint:run"),
     ({WHEEL_312: ("good", {"extra": ["tests/conftest.py"]})}, WHEEL_312, "tests/conftest.py: unexpected"),
     ({WHEEL_312: ("good", {"python": "311"})}, WHEEL_312, "cpython-311-x86_64-linux-gnu.so: unexpected"),
     ({OLD_TAG_312: ("good", {})}, OLD_TAG_312, "not named"),
@@ -812,6 +816,7 @@ OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
     ({WHEEL_312: ("gnu-cxx-runtime", {})}, WHEEL_312, "needs the C++ runtime libstdc++.so.6"),
     ({WHEEL_312: ("other-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
     ({WHEEL_312: ("weak-export", {})}, WHEEL_312, "exports more than PyInit_harborsweep: helper"),
+    ({WHEEL_312: ("both-entry-points", {})}, WHEEL_312, "exports more than PyInit_harborsweep: PyInit__lint"),
     ({WHEEL_312: ("good", {"lint": "lint-other-export"})}, WHEEL_312, "_lint.cpython-312-x86_64-linux-gnu.so: "
      "exports more than PyInit__lint: helper"),
     # Linked with the other module's version script.
@@ -832,10 +837,10 @@ OTHER_ABI_312 = WHEEL_312.replace("cp312-cp312", "cp312-cp311")
 ], ids=["good", "sdist-foreign-file", "sdist-built-file", "sdist-missing-file", "sdist-without-licence",
         "sdist-without-a-licence-text", "wheel-without-a-licence-text", "wheel-without-licence-expression",
         "wheel-without-a-license-file-line", "relative-link", "relative-reference-link", "wheel-without-extension",
-        "wheel-without-lint-extension", "wheel-without-lint-script",
+        "wheel-without-lint-extension", "wheel-without-lint-script", "wheel-lint-script-other-function",
         "wheel-foreign-file", "wheel-other-interpreter", "wheel-old-tag", "wheel-other-abi", "wheel-other-cpython-abi",
         "newer-glibc",
-        "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export",
+        "glibc-2.17", "cxx-runtime", "gnu-cxx-runtime", "other-export", "weak-export", "both-entry-points",
         "lint-other-export", "lint-without-its-entry-point", "not-stripped",
         "other-machine", "aarch64", "aarch64-host-compiler", "aarch64-host-suffix", "two-sdists", "no-sdist",
         "two-versions", "sdist-other-version", "foreign-file"])

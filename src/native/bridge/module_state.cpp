@@ -13,6 +13,7 @@ int traverse_module_state(PyObject *module, visitproc visit, void *arg) {
     if (state) {
         Py_VISIT(state->original_post);
         Py_VISIT(state->adapter_class);
+        Py_VISIT(state->pprint_originals);
     }
     return 0;
 }
@@ -22,6 +23,7 @@ int clear_module_state(PyObject *module) {
     if (state) {
         Py_CLEAR(state->original_post);
         Py_CLEAR(state->adapter_class);
+        Py_CLEAR(state->pprint_originals);
     }
     return 0;
 }

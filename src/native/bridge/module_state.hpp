@@ -10,6 +10,7 @@ namespace harborsweep {
 struct ModuleState {
     PyObject *original_post;   // requests.api.post, requests' own function
     PyObject *adapter_class;   // the no-verification HTTPS adapter, made lazily
+    PyObject *pprint_originals;  // what pprint defined for its layout (pprint_originals)
 };
 
 ModuleState &module_state(PyObject *module);

@@ -5,7 +5,9 @@
 // globals `_safe_tuple` and `_safe_key` (the sort order of dict keys),
 // `_builtin_scalars` and `_recursion`, and before 3.14 `re` and
 // `_dataclasses`, and the builtins (`sorted`, `repr`, `len`, ...) unless the
-// module shadows them. Each must be what pprint made it.
+// module shadows them. Each must be what pprint made it: its functions the
+// very ones it defined, still running the code they were made with, as the
+// module found them at start-up, and the builtins they name unchanged since.
 #include "layout/pprint_own.hpp"
 
 #include <array>
@@ -35,6 +37,13 @@ constexpr auto kLayoutMethods = std::to_array<std::string_view>({
 #endif
 });
 
+// The module's dict, and what it defined as the module found it at start-up.
+struct Pprint {
+    PyObject *globals;
+    PyObject *functions;  // each function and its code
+    PyObject *builtins;   // each builtin they name and its value
+};
+
 bool pprint_function(PyObject *value, PyObject *pprint_globals) {
     return value && PyFunction_Check(value) && PyFunction_GET_GLOBALS(value) == pprint_globals;
 }
@@ -50,13 +59,17 @@ bool named(PyObject *text, const char *name) {
 // A function of pprint's that is bound to the name its code was written
 // under, so that one of pprint's functions set in place of another, or a
 // caller's wrapper that took over a name with functools.wraps, is told apart.
-bool own_function(PyObject *value, PyObject *pprint_globals, PyObject *name) {
+bool defined_as(PyObject *value, PyObject *pprint_globals, PyObject *name) {
     return pprint_function(value, pprint_globals) && PyUnicode_CheckExact(name) &&
            PyUnicode_Compare(code_name(value), name) == 0;
 }
 
-bool own_function(PyObject *value, PyObject *pprint_globals, const char *name) {
-    return pprint_function(value, pprint_globals) && named(code_name(value), name);
+// One that pprint defined, as well: a function that only claims pprint's
+// names (a caller's made with pprint's globals, or given a caller's code)
+// is not among those taken at start-up with their code.
+bool own_function(PyObject *value, Pprint const &pprint, PyObject *name) {
+    return defined_as(value, pprint.globals, name) &&
+           PyDict_GetItem(pprint.functions, value) == PyFunction_GET_CODE(value);
 }
 
 // What a class of pprint's holds besides functions: data that no layout calls
@@ -85,7 +98,7 @@ nb::object class_members(PyTypeObject *type) {
 // The dict of a class as pprint defines its classes: made by `type` itself,
 // with `object` its only base, its functions pprint's own under their own
 // names; an invalid object for any other.
-nb::object own_class_members(PyObject *value, PyObject *pprint_globals) {
+nb::object own_class_members(PyObject *value, Pprint const &pprint) {
     if (!value || !PyType_CheckExact(value))
         return {};
     auto *type = reinterpret_cast<PyTypeObject *>(value);
@@ -100,7 +113,7 @@ nb::object own_class_members(PyObject *value, PyObject *pprint_globals) {
     PyObject *name = nullptr;
     PyObject *member = nullptr;
     while (PyDict_Next(members.ptr(), &position, &name, &member)) {
-        bool own = PyFunction_Check(member) ? own_function(member, pprint_globals, name)
+        bool own = PyFunction_Check(member) ? own_function(member, pprint, name)
                                             : PyUnicode_CheckExact(name) && plain_data(member);
         if (!own)
             return {};
@@ -158,8 +171,8 @@ bool own_dispatch(PyObject *members) {
 }
 
 // `_safe_key`: pprint's class, with its own __init__ and __lt__.
-bool own_key_class(PyObject *value, PyObject *pprint_globals) {
-    nb::object members = own_class_members(value, pprint_globals);
+bool own_key_class(PyObject *value, Pprint const &pprint) {
+    nb::object members = own_class_members(value, pprint);
     return members.is_valid() &&
            has_methods(members.ptr(), std::to_array<std::string_view>({"__init__", "__lt__"}));
 }
@@ -219,27 +232,91 @@ bool shadows_builtins(PyObject *pprint_globals) {
     return false;
 }
 
-bool own_helpers(PyObject *pprint_globals) {
-    auto get = [&](const char *name) { return PyDict_GetItemString(pprint_globals, name); };
-    bool own = own_function(get("_safe_tuple"), pprint_globals, "_safe_tuple") &&
-               own_function(get("_recursion"), pprint_globals, "_recursion") &&
-               own_key_class(get("_safe_key"), pprint_globals) &&
-               own_scalar_types(get("_builtin_scalars"));
+// The builtins that pprint's functions name hold what they held at start-up.
+bool builtins_unchanged(PyObject *taken) {
+    PyObject *builtins = PyEval_GetBuiltins();
+    Py_ssize_t position = 0;
+    PyObject *name = nullptr;
+    PyObject *value = nullptr;
+    while (PyDict_Next(taken, &position, &name, &value))
+        if (!builtins || PyDict_GetItemWithError(builtins, name) != value) {
+            if (PyErr_Occurred())
+                nb::raise_python_error();
+            return false;
+        }
+    return true;
+}
+
+bool own_helpers(Pprint const &pprint) {
+    auto helper = [&](const char *name) {
+        nb::str key(name);
+        return own_function(PyDict_GetItem(pprint.globals, key.ptr()), pprint, key.ptr());
+    };
+    auto get = [&](const char *name) { return PyDict_GetItemString(pprint.globals, name); };
+    bool own = helper("_safe_tuple") && helper("_recursion") &&
+               own_key_class(get("_safe_key"), pprint) && own_scalar_types(get("_builtin_scalars"));
 #if PY_VERSION_HEX < 0x030E0000
     // From 3.14 on pprint imports these where it uses them.
-    own = own && imported_module(pprint_globals, "re", "re") &&
-          imported_module(pprint_globals, "_dataclasses", "dataclasses");
+    own = own && imported_module(pprint.globals, "re", "re") &&
+          imported_module(pprint.globals, "_dataclasses", "dataclasses");
 #endif
-    return own && !shadows_builtins(pprint_globals);
+    return own && !shadows_builtins(pprint.globals) && builtins_unchanged(pprint.builtins);
+}
+
+// The builtins that `code`, and the code nested in it, name and the module
+// does not define, each with its value now.
+void take_builtins(nb::handle code, PyObject *pprint_globals, nb::dict &taken) {
+    PyObject *builtins = PyEval_GetBuiltins();
+    for (nb::handle name : nb::tuple(code.attr("co_names"))) {
+        int defined = PyDict_Contains(pprint_globals, name.ptr());
+        PyObject *value = builtins ? PyDict_GetItemWithError(builtins, name.ptr()) : nullptr;
+        if (defined < 0 || PyErr_Occurred())
+            nb::raise_python_error();
+        if (!defined && value)
+            taken[name] = nb::handle(value);
+    }
+    for (nb::handle constant : nb::tuple(code.attr("co_consts")))
+        if (PyCode_Check(constant.ptr()))
+            take_builtins(constant, pprint_globals, taken);
 }
 
 }  // namespace
 
-bool pprint_is_own(nb::handle pprint, nb::handle printer_type) {
+nb::object pprint_originals(nb::handle pprint) {
+    nb::dict functions, builtins;
     if (!PyModule_Check(pprint.ptr()))
-        return false;
+        return nb::make_tuple(functions, builtins);
     PyObject *pprint_globals = PyModule_GetDict(pprint.ptr());
-    nb::object members = own_class_members(printer_type.ptr(), pprint_globals);
+    auto take = [&](PyObject *function, PyObject *name) {
+        if (!defined_as(function, pprint_globals, name))
+            return;
+        nb::handle code(PyFunction_GET_CODE(function));
+        functions[nb::handle(function)] = code;
+        take_builtins(code, pprint_globals, builtins);
+    };
+    for (const char *name : {"_safe_tuple", "_recursion"})
+        take(PyDict_GetItemString(pprint_globals, name), nb::str(name).ptr());
+    for (const char *name : {"PrettyPrinter", "_safe_key"}) {
+        PyObject *type = PyDict_GetItemString(pprint_globals, name);
+        nb::object members = type && PyType_CheckExact(type)
+                                 ? class_members(reinterpret_cast<PyTypeObject *>(type))
+                                 : nb::object();
+        Py_ssize_t position = 0;
+        PyObject *key = nullptr;
+        PyObject *member = nullptr;
+        while (members.is_valid() && PyDict_Next(members.ptr(), &position, &key, &member))
+            take(member, key);
+    }
+    return nb::make_tuple(functions, builtins);
+}
+
+bool pprint_is_own(nb::handle pprint, nb::handle printer_type, nb::handle originals) {
+    if (!PyModule_Check(pprint.ptr()) || !originals.is_valid() ||
+        !PyTuple_CheckExact(originals.ptr()) || PyTuple_GET_SIZE(originals.ptr()) != 2)
+        return false;
+    Pprint const own{PyModule_GetDict(pprint.ptr()), PyTuple_GET_ITEM(originals.ptr(), 0),
+                     PyTuple_GET_ITEM(originals.ptr(), 1)};
+    nb::object members = own_class_members(printer_type.ptr(), own);
     if (!members.is_valid() || !has_methods(members.ptr(), kLayoutMethods) ||
         !own_dispatch(members.ptr()))
         return false;
@@ -249,7 +326,7 @@ bool pprint_is_own(nb::handle pprint, nb::handle printer_type) {
     if (!prefix || !PyLong_CheckExact(prefix) || PyObject_Not(prefix) != 1)
         return false;
 #endif
-    return own_helpers(pprint_globals);
+    return own_helpers(own);
 }
 
 }  // namespace harborsweep

@@ -11,8 +11,16 @@ namespace nb = nanobind;
 
 namespace harborsweep {
 
+// What pprint defined for its layout, taken when the module starts: the
+// functions of its printer class, of `_safe_key` and its helpers, each with
+// its code, and the builtins that they name, each with its value. A function
+// that only claims one of pprint's names is not among them.
+nb::object pprint_originals(nb::handle pprint);
+
 // True when `pprint` is a module whose helpers are its own and
-// `printer_type` a class whose methods and bases are pprint's PrettyPrinter's.
-bool pprint_is_own(nb::handle pprint, nb::handle printer_type);
+// `printer_type` a class whose methods and bases are pprint's PrettyPrinter's,
+// each function one of `originals` (what pprint_originals took) still running
+// its code, and the builtins they name unchanged.
+bool pprint_is_own(nb::handle pprint, nb::handle printer_type, nb::handle originals);
 
 }  // namespace harborsweep

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "bridge/module_globals.hpp"
+#include "bridge/module_state.hpp"
 #include "layout/layout_plan.hpp"
 #include "layout/layout_writer.hpp"
 #include "layout/pprint_own.hpp"
@@ -69,7 +70,7 @@ nb::object plain_printer_stream(nb::handle module, nb::handle pp) {
     nb::object pprint = global(module, "pprint");
     nb::object printer_type = pprint.attr("PrettyPrinter");
     if (reinterpret_cast<PyObject *>(Py_TYPE(pp.ptr())) != printer_type.ptr() ||
-        !pprint_is_own(pprint, printer_type))
+        !pprint_is_own(pprint, printer_type, module_state(module.ptr()).pprint_originals))
         return {};
     nb::object attributes = nb::steal(PyObject_GenericGetDict(pp.ptr(), nullptr));
     if (!attributes.is_valid())

@@ -8,6 +8,7 @@
 
 #include "bridge/module_state.hpp"
 #include "layout/layout_hooks.hpp"
+#include "layout/pprint_own.hpp"
 #include "module/operations.hpp"
 
 namespace nb = nanobind;
@@ -23,6 +24,10 @@ void start_up(nb::handle module) {
         nb::setattr(module, name, nb::module_::import_(name));
     nb::object pprint = nb::getattr(module, "pprint");
     nb::setattr(module, "pp", pprint.attr("PrettyPrinter")(nb::arg("width") = 200));
+    // pprint's functions as it defined them, so that the native layout, which
+    // stands in for them, can tell when a caller has changed one.
+    harborsweep::module_state(module.ptr()).pprint_originals =
+        harborsweep::pprint_originals(pprint).release().ptr();
     nb::object requests = nb::getattr(module, "requests");
     requests.attr("packages").attr("urllib3").attr("disable_warnings")();
     // requests' own post function, so that a caller's replacement of
