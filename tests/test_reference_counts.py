@@ -8,6 +8,7 @@ import tracemalloc
 import pytest
 
 import harborsweep.harborsweep as hs
+from standin_controller import Account, Reply, Rule, Scenario, StandinController
 
 CALLS = 100_000
 
@@ -220,3 +221,44 @@ def test_login_and_checks_keep_reference_counts_and_memory_flat(tmp_path, monkey
     assert refcounts(inputs) == before
     assert traced < 64 * 1024
     assert resident_bytes() - resident_before < 4 * 1024 * 1024
+
+
+@pytest.mark.measures_memory
+def test_calls_on_kept_connections_keep_reference_counts_and_memory_flat(tmp_path, monkeypatch):
+    # Each call opens its connection, keeps it for its requests and closes it,
+    # whether it returns or raises; nothing of it may outlive the call. The
+    # stand-in keeps no record, which would grow with every request.
+    stand_in = StandinController(Scenario(accounts=[Account("admin", "pw", cid="c-1")], rules=[
+        Rule({"action": "names"}, Reply(json={"items": [{"name": "n1"}, {"name": "n2"}]})),
+        Rule({"action": "show"}, Reply(json={"ok": True})),
+        Rule({"action": "drop"}, Reply(drop=True)),
+    ]), keep_requests=False).start()
+    try:
+        check_calls_on_kept_connections(stand_in, tmp_path, monkeypatch)
+    finally:
+        stand_in.stop()
+
+
+def check_calls_on_kept_connections(stand_in, tmp_path, monkeypatch):
+    (tmp_path / "names.ini").write_text("[default]\nfilters = items, name\n[quorvane]\naction = names\n")
+    (tmp_path / "chain.cfg").write_text("[quorvane]\naction = show\nname = output(names.ini)\n")
+    (tmp_path / "drop.cfg").write_text("[quorvane]\naction = drop\n")
+    monkeypatch.setattr("builtins.print", lambda *args: None)
+    ip, user, password, wrong = (json.loads(f'"{text}"') for text in (stand_in.address, "admin", "pw", "??"))
+    config_dir, chain, drop = (str(tmp_path / n) for n in ("", "chain.cfg", "drop.cfg"))
+    calls = [
+        succeed(hs.get_quorvane_cid, ip, user, password),
+        expect(SystemExit, hs.get_quorvane_cid, ip, user, wrong),
+        succeed(hs.quorvane_api, ip, user, password, config_dir, chain),
+        expect(hs.requests.exceptions.ConnectionError, hs.quorvane_api, ip, user, password, config_dir, drop),
+    ]
+    for _ in range(10):
+        for call in calls:
+            call()
+    gc.collect()
+    inputs = watched([ip, user, password, wrong])
+    before = refcounts(inputs)
+    traced, _ = repeat_until_flat(calls, 60)
+    assert refcounts(inputs) == before
+    assert traced < 64 * 1024
+    assert stand_in.all_closed()

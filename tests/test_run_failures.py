@@ -135,7 +135,7 @@ MID_RUN = {
 
 
 @pytest.mark.parametrize("case", MID_RUN)
-def test_a_run_that_fails_closes_its_connection(controller, tmp_path, case):
+def test_a_run_that_fails_closes_its_connection(controller, tmp_path, adapter_events, case):
     bad_action, error = MID_RUN[case]
     stand_in = controller(scenario())
     config_dir = write_checks(tmp_path, {f"{name}.cfg": GOOD.format(name=name) for name in ("one", "two", "three")})
@@ -149,7 +149,7 @@ def test_a_run_that_fails_closes_its_connection(controller, tmp_path, case):
         run_main(stand_in.address, config_dir, password="pw" if bad_action else "wrong", output=output)
     # Whatever ends the run, its connection closes with it, and what it had
     # printed stays.
-    assert stand_in.all_closed()
+    assert stand_in.all_closed() and adapter_events.used_and_closed() == 1
     if bad_action:
         assert output.getvalue() == "".join(check_output(f"Good {name[:-4]}", {"ok": True})
                                             for name in order[:2]) + "Bad\n"

@@ -196,7 +196,7 @@ def wrapped_quorvane_api(address, config_dir):
 
 
 @pytest.mark.parametrize("case", CALLS)
-def test_a_call_from_outside_keeps_one_connection_until_it_returns(controller, tmp_path, case):
+def test_a_call_from_outside_keeps_one_connection_until_it_returns(controller, tmp_path, adapter_events, case):
     call, sent = CALLS[case]
     stand_in = controller(fleet())
     config_dir = run_dir(tmp_path)
@@ -205,6 +205,7 @@ def test_a_call_from_outside_keeps_one_connection_until_it_returns(controller, t
         # Closed when the call returns; the next call opens its own.
         assert stand_in.all_closed()
         assert stand_in.connections == [1] * sent + [2] * sent * (number - 1)
+        assert adapter_events.used_and_closed() == number
 
 
 def run_output(config_dir):
