@@ -1,4 +1,4 @@
-# How a run ends when a check fails: at that check, with earlier output intact and later checks not run.
+# How a run ends when a check fails: at that check, with earlier output intact, later checks not run and its connection closed.
 import io
 import os
 import signal
