@@ -208,6 +208,29 @@ def test_a_call_from_outside_keeps_one_connection_until_it_returns(controller, t
         assert adapter_events.used_and_closed() == number
 
 
+def test_a_call_on_another_thread_keeps_a_connection_of_its_own(controller, tmp_path):
+    stand_in = controller(fleet())
+    stand_in.scenario.accounts.append(Account("other", "pw2", cid="c-2"))
+    config_dir = run_dir(tmp_path)
+    real = hs.filter_results
+    cids = []
+
+    def filter_results(*args):
+        if not cids:
+            login = threading.Thread(target=lambda: cids.append(hs.get_quorvane_cid(stand_in.address, "other", "pw2")))
+            login.start()
+            login.join()
+        return real(*args)
+
+    with mock.patch.object(hs, "filter_results", filter_results):
+        hs.quorvane_api(stand_in.address, "admin", "pw", config_dir, config_dir + "/chained.cfg")
+    assert cids == ["c-2"]
+    other = [request.connection for request in stand_in.requests if b"username=other" in request.body]
+    assert other == [2]
+    assert set(stand_in.connections) - set(other) == {1}
+    assert stand_in.all_closed()
+
+
 def run_output(config_dir):
     results = {"a.cfg": {"ok": True}, "b.cfg": True,
                "chained.cfg": [{"object": "n1", "results": {"ok": True}}, {"object": "n2", "results": {"ok": True}}]}

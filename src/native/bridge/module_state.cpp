@@ -16,6 +16,7 @@ int traverse_module_state(PyObject *module, visitproc visit, void *arg) {
         Py_VISIT(state->original_session);
         Py_VISIT(state->original_adapter);
         Py_VISIT(state->adapter_class);
+        Py_VISIT(state->connection_scope);
     }
     return 0;
 }
@@ -28,6 +29,7 @@ int clear_module_state(PyObject *module) {
         Py_CLEAR(state->original_session);
         Py_CLEAR(state->original_adapter);
         Py_CLEAR(state->adapter_class);
+        Py_CLEAR(state->connection_scope);
     }
     return 0;
 }

@@ -35,6 +35,9 @@ void start_up(nb::handle module) {
     state.original_request = nb::object(api.attr("request")).release().ptr();
     state.original_session = nb::object(sessions.attr("Session")).release().ptr();
     state.original_adapter = nb::object(sessions.attr("HTTPAdapter")).release().ptr();
+    state.connection_scope = PyContextVar_New("harborsweep.connections", nullptr);
+    if (!state.connection_scope)
+        nb::raise_python_error();
     harborsweep::define_operations(module);
     harborsweep::define_layout_hooks(module);
 }

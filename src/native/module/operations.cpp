@@ -38,7 +38,8 @@ PyObject *bound_call(const char *operation, PyObject *const *args, Py_ssize_t na
 PyObject *get_quorvane_cid_entry(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
                                  PyObject *kwnames) {
     return bound_call<kLoginParameters>("get_quorvane_cid", args, nargs, kwnames, [&](auto &a) {
-        return with_connection_scope([&] { return get_quorvane_cid(module, a[0], a[1], a[2]); });
+        return with_connection_scope(module,
+                                     [&] { return get_quorvane_cid(module, a[0], a[1], a[2]); });
     });
 }
 
@@ -51,8 +52,9 @@ PyObject *filter_results_entry(PyObject *, PyObject *const *args, Py_ssize_t nar
 PyObject *quorvane_api_entry(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
                              PyObject *kwnames) {
     return bound_call<kCheckParameters>("quorvane_api", args, nargs, kwnames, [&](auto &a) {
-        return with_connection_scope(
-            [&] { return quorvane_api(module, CheckArguments{a[0], a[1], a[2], a[3], a[4]}); });
+        return with_connection_scope(module, [&] {
+            return quorvane_api(module, CheckArguments{a[0], a[1], a[2], a[3], a[4]});
+        });
     });
 }
 
@@ -66,7 +68,7 @@ PyObject *get_default_config_dir_entry(PyObject *module, PyObject *const *, Py_s
 PyObject *main_entry(PyObject *module, PyObject *const *, Py_ssize_t nargs, PyObject *kwnames) {
     if (!refuse_arguments("main", nargs, kwnames))
         return nullptr;
-    return run_guarded([&] { return with_connection_scope([&] { return main(module); }); });
+    return run_guarded([&] { return with_connection_scope(module, [&] { return main(module); }); });
 }
 
 template <auto Entry>

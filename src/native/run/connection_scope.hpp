@@ -4,6 +4,10 @@
 // each check, nested checks) run inside it and share what it keeps. The scope
 // closes what it kept when that outermost call returns or raises, so nothing
 // stays open between one call from outside and the next.
+//
+// The open scope is held in a context variable of the module, so that it
+// belongs to the running thread, or to the running greenlet or task where
+// one runs several calls on one thread.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -16,38 +20,38 @@ namespace harborsweep {
 
 class ConnectionScope {
 public:
-    // Opens the scope of this thread's outermost call, or joins the one that
-    // is open.
-    ConnectionScope();
+    // Opens a scope in the current context, or joins the one that is open.
+    explicit ConnectionScope(nb::handle module);
     ~ConnectionScope();
     ConnectionScope(const ConnectionScope &) = delete;
     ConnectionScope &operator=(const ConnectionScope &) = delete;
 
-    // The outermost scope closes what it keeps (its close()) and drops it; a
-    // scope that joined another leaves it to that one.
+    // A scope that opened closes what it kept (its close()), leaving the
+    // context as it found it; one that joined leaves that to the one it
+    // joined.
     void close();
 
 private:
-    friend nb::handle kept_connections();
-    friend void keep_connections(nb::object connections);
-    bool outermost_;
-    nb::object kept_;
+    void leave() noexcept;
+    nb::handle variable_;
+    nb::object kept_;   // the list of what the scope keeps; null when joined
+    nb::object token_;  // resets the context variable; null when joined or left
 };
 
-// What this thread's open scope keeps (an object with a close() method), or
-// an invalid handle when it keeps nothing yet.
-nb::handle kept_connections();
+// What the current context's open scope keeps (an object with a close()
+// method), or an invalid handle when it keeps nothing yet or none is open.
+nb::handle kept_connections(nb::handle module);
 
-// Keeps `connections` in this thread's open scope, which closes them with
-// itself. RuntimeError when no scope is open.
-void keep_connections(nb::object connections);
+// Keeps `connections` in the current context's open scope, which closes
+// them with itself. RuntimeError when no scope is open.
+void keep_connections(nb::handle module, nb::object connections);
 
-// Runs `body` in a connection scope: the outermost one closes its connections
+// Runs `body` in a connection scope: one that opened closes its connections
 // once `body` has returned or raised (SystemExit and KeyboardInterrupt
 // included), and a failure to close them never hides the error of `body`.
 template <typename Body>
-nb::object with_connection_scope(Body &&body) {
-    ConnectionScope scope;
+nb::object with_connection_scope(nb::handle module, Body &&body) {
+    ConnectionScope scope(module);
     return then_clean_up(body, [&] { scope.close(); });
 }
 

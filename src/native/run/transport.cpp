@@ -106,9 +106,9 @@ bool requests_unchanged(nb::handle module, nb::handle requests, nb::handle post)
 
 // The running call's adapter, made with its first request.
 nb::handle kept_adapter(nb::handle module, nb::handle requests) {
-    if (!kept_connections().is_valid())
-        keep_connections(adapter_class(module, requests)());
-    return kept_connections();
+    if (!kept_connections(module).is_valid())
+        keep_connections(module, adapter_class(module, requests)());
+    return kept_connections(module);
 }
 
 // The session is the request's own; the kept adapter serves it, and is
@@ -142,8 +142,9 @@ nb::object post_unverified(nb::handle module, nb::handle url, nb::handle fields)
         return post(url, nb::arg("data") = fields, nb::arg("verify") = false);
     // Called within an operation's scope, this joins it; called outside any,
     // it keeps the connection for this one request.
-    return with_connection_scope(
-        [&] { return post_in_session(requests, kept_adapter(module, requests), url, fields); });
+    return with_connection_scope(module, [&] {
+        return post_in_session(requests, kept_adapter(module, requests), url, fields);
+    });
 }
 
 }  // namespace harborsweep
