@@ -173,26 +173,6 @@ def test_connections_are_kept_or_closed_with_the_answer(controller, case):
     assert running.all_closed()
 
 
-def test_answers_cut_short_and_idle_connections(controller):
-    running = controller(Scenario(rules=[Rule({"action": "cut"}, Reply(body=b"0123456789", cut=4))],
-                                  idle_close=0.2))
-    context = ssl.create_default_context(cafile=running.ca_bundle)
-    connection = http.client.HTTPSConnection("127.0.0.1", running.port, context=context)
-    connection.request("POST", "/v1/api", body="action=cut")
-    answer = connection.getresponse()
-    with pytest.raises(http.client.IncompleteRead) as cut:
-        answer.read()
-    assert cut.value.partial == b"0123"
-    connection.close()
-    # A connection that waits longer than idle_close for its next request is closed.
-    connection.request("POST", "/v1/api", body="action=other")
-    connection.getresponse().read()
-    time.sleep(0.5)
-    assert closed_by_server(connection)
-    connection.close()
-    assert running.connections == [1, 2]
-
-
 def test_require_cid_refuses_unknown_sessions(controller):
     running = controller(Scenario(
         accounts=[Account("admin", "pw", cid="c-1")],
