@@ -87,14 +87,14 @@ def target(text, met):
 LOGIN = {"action": "login", "username": "admin", "password": "pw"}
 
 
-def standin(scenario):
+def standin(scenario, record=False):
     """The stand-in serving `scenario` from a child process (so that serving
     does not compete with the measured client for the GIL), keeping no record
-    of the requests. Proxies from the environment are dropped: requests go
-    straight to it."""
+    of the requests unless `record`. Proxies from the environment are dropped:
+    requests go straight to it."""
     for name in [name for name in os.environ if name.lower().endswith("_proxy")]:
         del os.environ[name]
-    return StandinProcess(scenario, record=False)
+    return StandinProcess(scenario, record=record)
 
 
 def fleet_scenario(chained_elements):
@@ -137,11 +137,35 @@ class BareClient:
         self.context.check_hostname = False
         self.context.verify_mode = ssl.CERT_NONE
 
+    def connect(self):
+        return http.client.HTTPSConnection(self.host, self.port, context=self.context)
+
+    @staticmethod
+    def send(connection, fields):
+        connection.request("POST", "/v1/api", body=urlencode(fields),
+                           headers={"Content-Type": "application/x-www-form-urlencoded"})
+        return json.loads(connection.getresponse().read())
+
     def post(self, fields):
-        connection = http.client.HTTPSConnection(self.host, self.port, context=self.context)
+        connection = self.connect()
         try:
-            connection.request("POST", "/v1/api", body=urlencode(fields),
-                               headers={"Content-Type": "application/x-www-form-urlencoded"})
-            return json.loads(connection.getresponse().read())
+            return self.send(connection, fields)
         finally:
             connection.close()
+
+
+class KeptClient(BareClient):
+    """The same requests on one http.client connection, opened with the first
+    and kept until close(): what a request costs when it pays no handshake."""
+
+    connection = None
+
+    def post(self, fields):
+        if self.connection is None:
+            self.connection = self.connect()
+        return self.send(self.connection, fields)
+
+    def close(self):
+        if self.connection is not None:
+            self.connection.close()
+            self.connection = None

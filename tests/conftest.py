@@ -1,13 +1,16 @@
-# Shared fixtures: the stand-in controller from tools/ for tests that need one;
+# Shared fixtures: the stand-in controller from tools/ for tests that need one,
+# and a record of what requests' adapters do;
 # the tests that measure memory or limit it are skipped under the sanitizers,
 # and those that limit it under emulation (HARBORSWEEP_EMULATED);
 # the property tests' profiles.
 import os
 import sys
 from pathlib import Path
+from unittest import mock
 
 import pytest
 from hypothesis import settings
+from requests.adapters import HTTPAdapter
 
 TOOLS = Path(__file__).resolve().parent.parent / "tools"
 if str(TOOLS) not in sys.path:
@@ -77,3 +80,36 @@ def controller_process():
     the scenario is given in its JSON form: for tests that fork, such as
     pexpect's pty, which must not have threads running in this process."""
     yield from serving(StandinProcess)
+
+
+class AdapterEvents(list):
+    """("send" or "close", adapter) for every request that an adapter sends
+    and every close of one, in order."""
+
+    def used_and_closed(self):
+        """How many adapters sent requests, once each has been checked to be
+        closed exactly once, after its last request."""
+        senders = {id(adapter): adapter for event, adapter in self if event == "send"}
+        for adapter in senders.values():
+            mine = [event for event, other in self if other is adapter]
+            assert mine.count("close") == 1 and mine[-1] == "close", mine
+        return len(senders)
+
+
+@pytest.fixture
+def adapter_events():
+    """Records the sends and closes of requests' HTTP adapters (AdapterEvents)
+    while the test runs; the adapters work as they do."""
+    events = AdapterEvents()
+    send, close = HTTPAdapter.send, HTTPAdapter.close
+
+    def recording_send(self, *args, **kwargs):
+        events.append(("send", self))
+        return send(self, *args, **kwargs)
+
+    def recording_close(self):
+        events.append(("close", self))
+        return close(self)
+
+    with mock.patch.object(HTTPAdapter, "send", recording_send), mock.patch.object(HTTPAdapter, "close", recording_close):
+        yield events

@@ -1,9 +1,13 @@
-# Helpers for running the installed harborsweep launcher in a child process.
+# Helpers for running the installed harborsweep launcher in a child process,
+# and its main() in this one.
+import contextlib
+import io
 import os
 import subprocess
 import sys
 from pathlib import Path
-from pprint import pformat
+from pprint import PrettyPrinter, pformat
+from unittest import mock
 
 CONSOLE_SCRIPT = str(Path(sys.executable).parent / "harborsweep")
 
@@ -35,6 +39,19 @@ def run_harborsweep(*args, stdin=b"", console_script=False, timeout=60, io_encod
         env=clean_environment(io_encoding),
         timeout=timeout,
     )
+
+
+def run_main(address, config_dir, password="pw", output=None):
+    """Runs harborsweep.harborsweep.main() here, writing descriptions and
+    results alike to `output` (a new text buffer by default); returns it."""
+    from harborsweep import harborsweep
+
+    output = io.StringIO() if output is None else output
+    argv = ["harborsweep", "--controller_ip", address, "--password", password, "--config_dir", config_dir]
+    with mock.patch.object(sys, "argv", argv), contextlib.redirect_stdout(output), \
+            mock.patch.object(harborsweep, "pp", PrettyPrinter(width=200, stream=output)):
+        harborsweep.main()
+    return output
 
 
 def write_checks(directory, files):

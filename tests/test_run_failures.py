@@ -1,14 +1,18 @@
-# How a run ends when a check fails: at that check, with earlier output intact and later checks not run.
+# How a run ends when a check fails: at that check, with earlier output intact, later checks not run and its connection closed.
+import io
 import os
 import signal
 import subprocess
 import sys
 import time
 from pprint import pformat
+from unittest import mock
 
 import pytest
+import requests
 
-from launcher import check_order, check_output, clean_environment, error_and_notes, run_harborsweep, write_checks
+from harborsweep import harborsweep as hs
+from launcher import check_order, check_output, clean_environment, error_and_notes, run_harborsweep, run_main, write_checks
 from standin_controller import Account, Reply, Rule, Scenario
 
 GOOD = "[default]\ndescription = Good %(name)s\nname = {name}\n[quorvane]\naction = echo\n"
@@ -19,6 +23,8 @@ def scenario():
         Rule({"action": "echo"}, Reply(json={"ok": True})),
         Rule({"action": "html"}, Reply(body=b"<html>maintenance</html>", status=503)),
         Rule({"action": "drop"}, Reply(drop=True)),
+        Rule({"action": "cut"}, Reply(json={"ok": True, "more": "x" * 200}, cut=20)),
+        Rule({"action": "interrupt"}, Reply(json={"interrupt": True})),
         Rule({"action": "list"}, Reply(json={"results": [{"name": "a", "state": "up"}, {"name": "b"}]})),
         Rule({"action": "nothing"}, Reply(json={"results": None})),
     ])
@@ -48,6 +54,8 @@ FAILURES = {
                            "requests.exceptions.JSONDecodeError: ", [LOGIN, action(b"html")]),
     "dropped connection": (b"[default]\ndescription = Bad\n[quorvane]\naction = drop\n", True,
                            "requests.exceptions.ConnectionError: ", [LOGIN, action(b"drop")]),
+    "answer cut short": (b"[default]\ndescription = Bad\n[quorvane]\naction = cut\n", True,
+                         "requests.exceptions.ChunkedEncodingError: ", [LOGIN, action(b"cut")]),
     "missing key on an array": (b"[default]\ndescription = Bad\nfilters = results, state\n"
                                 b"[quorvane]\naction = list\n", True, "KeyError: 'state'", [LOGIN, action(b"list")]),
     "missing referenced check": (b"[default]\ndescription = Bad\n[quorvane]\naction = echo\n"
@@ -107,6 +115,63 @@ def test_a_failing_check_ends_the_run_there(controller, tmp_path, case):
     expected = "".join(check_output(f"Good {name[:-4]}", {"ok": True}) for name in order[:2])
     assert done.stdout.decode() == expected + ("Bad\n" if prints_description else "")
     assert stand_in.bodies == [LOGIN, *[LOGIN, action(b"echo")] * 2, *sent]
+
+
+def interrupting(answer, filters, filter_results=hs.filter_results):
+    if answer == {"interrupt": True}:
+        raise KeyboardInterrupt
+    return filter_results(answer, filters)
+
+
+# (the third check's action and filter path, what the run raises)
+MID_RUN = {
+    "a filter that fails": ("list\nfilters = results, state", KeyError),
+    "a dropped connection": ("drop", requests.exceptions.ConnectionError),
+    "an answer cut short": ("cut", requests.exceptions.ChunkedEncodingError),
+    "an answer that is not JSON": ("html", requests.exceptions.JSONDecodeError),
+    "an interrupt": ("interrupt", KeyboardInterrupt),
+    "a refused login": (None, SystemExit),
+}
+
+
+@pytest.mark.parametrize("case", MID_RUN)
+def test_a_run_that_fails_closes_its_connection(controller, tmp_path, adapter_events, case):
+    bad_action, error = MID_RUN[case]
+    stand_in = controller(scenario())
+    config_dir = write_checks(tmp_path, {f"{name}.cfg": GOOD.format(name=name) for name in ("one", "two", "three")})
+    order = check_order(config_dir)
+    if bad_action:
+        bad_action, _, filters = bad_action.partition("\nfilters = ")
+        write_checks(config_dir, {order[2]: f"[default]\ndescription = Bad\nfilters = {filters}\n"
+                                            f"[quorvane]\naction = {bad_action}\n"})
+    output = io.StringIO()
+    with mock.patch.object(hs, "filter_results", interrupting), pytest.raises(error):
+        run_main(stand_in.address, config_dir, password="pw" if bad_action else "wrong", output=output)
+    # Whatever ends the run, its connection closes with it, and what it had
+    # printed stays.
+    assert stand_in.all_closed() and adapter_events.used_and_closed() == 1
+    if bad_action:
+        assert output.getvalue() == "".join(check_output(f"Good {name[:-4]}", {"ok": True})
+                                            for name in order[:2]) + "Bad\n"
+        assert stand_in.bodies == [LOGIN, *[LOGIN, action(b"echo")] * 2, LOGIN, action(bad_action.encode())]
+    else:
+        assert output.getvalue() == "Login failed\n"
+        assert stand_in.bodies == [b"action=login&username=admin&password=wrong"]
+    assert set(stand_in.connections) == {1}
+
+
+@pytest.mark.parametrize("bad", [None, "cut", "refused login"])
+def test_nothing_is_left_open_for_the_interpreter_to_close(controller, tmp_path, bad):
+    stand_in = controller(scenario())
+    config_dir = write_checks(tmp_path, {"one.cfg": GOOD.format(name="one"),
+                                         "two.cfg": GOOD.format(name="two").replace("echo", bad or "echo")})
+    done = subprocess.run([sys.executable, "-X", "dev", "-W", "error", "-m", "harborsweep",
+                           "--controller_ip", stand_in.address, "--password", "wrong" if bad == "refused login" else "pw",
+                           "--config_dir", config_dir], stdin=subprocess.DEVNULL, capture_output=True,
+                          env=clean_environment(), timeout=60)
+    assert done.returncode == (0 if bad is None else 1)
+    assert b"ResourceWarning" not in done.stderr and b"Exception ignored" not in done.stderr
+    assert stand_in.all_closed()
 
 
 def test_directory_problems(controller, tmp_path):

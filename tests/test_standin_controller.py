@@ -1,8 +1,11 @@
-# The stand-in controller itself: login, rule matching, recording, odd answers, loopback only.
+# The stand-in controller itself: login, rule matching, recording, odd answers, kept and closed connections, loopback only.
 import configparser
+import http.client
 import json
+import select
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import time
@@ -133,6 +136,41 @@ def test_error_status_non_json_delay_and_drop(controller):
     assert running.bodies[-1] == b"action=drop"
     # The server goes on answering after a dropped connection.
     assert post(running, {"action": "null"}).status_code == 200
+
+
+def closed_by_server(connection):
+    """Whether the server's close has reached `connection` (http.client's)
+    already, without waiting for it."""
+    return connection.sock is None or bool(select.select([connection.sock], [], [], 0)[0])
+
+
+# (scenario settings, whether the connection is closed after each of five answers)
+CONNECTIONS = {
+    "kept open": ({}, [False] * 5),
+    "Connection: close": ({"headers": {"Connection": "close"}}, [True] * 5),
+    "closed after every second answer": ({"close_after": 2}, [False, True, False, True, False]),
+}
+
+
+@pytest.mark.parametrize("case", CONNECTIONS)
+def test_connections_are_kept_or_closed_with_the_answer(controller, case):
+    settings, closes = CONNECTIONS[case]
+    running = controller(Scenario(accounts=[Account("admin", "pw", cid="c-1")], **settings))
+    context = ssl.create_default_context(cafile=running.ca_bundle)
+    connection = http.client.HTTPSConnection("127.0.0.1", running.port, context=context)
+    seen = []
+    for _ in closes:
+        if connection.sock is not None and closed_by_server(connection):
+            connection.close()
+        connection.request("POST", "/v1/api", body="action=login&username=admin&password=pw",
+                           headers={"Content-Type": "application/x-www-form-urlencoded"})
+        assert json.loads(connection.getresponse().read())["CID"] == "c-1"
+        # A close comes with the end of the answer, never a moment later.
+        seen.append(closed_by_server(connection))
+    connection.close()
+    assert seen == closes
+    assert running.connections == [1 + sum(closes[:i]) for i in range(5)]
+    assert running.all_closed()
 
 
 def test_require_cid_refuses_unknown_sessions(controller):

@@ -16,8 +16,16 @@ answers every form POST from a scenario:
 * With ``require_cid``, any request but the login must carry an account's cid
   in its "CID" field, or it is refused before the rules are tried.
 
-Every request is recorded, raw body included, in arrival order (by the
-command line only with ``--record``).
+Connections are HTTP/1.1 and kept open between requests, as a real
+controller's are, unless the scenario says otherwise: ``headers`` go with
+every answer (a ``Connection: close`` among them closes the connection after
+each answer, saying so), ``close_after`` closes a connection without a word
+once it has given that many answers, and ``idle_close`` closes one that has
+waited that many seconds for its next request.
+
+Every request is recorded, raw body included, with the number of the
+connection it came on (connections are numbered from 1 as they are
+accepted), in arrival order (by the command line only with ``--record``).
 
 Python use::
 
@@ -28,6 +36,8 @@ Python use::
     with StandinController(scenario) as controller:
         controller.address   # "127.0.0.1:PORT", for --controller_ip
         controller.bodies    # [b"action=login&username=admin&...", ...]
+        controller.connections  # the connection of each request: [1, 1, 2, ...]
+        controller.open_connections  # connections the client has not closed
 
 Command line (scenario file in JSON, see ``Scenario.from_dict``)::
 
@@ -90,7 +100,9 @@ ABSENT: Any = _Absent()
 class Reply:
     """One answer. ``json`` (any JSON value, null included) wins over ``body``
     (raw bytes, for non-JSON answers); with neither the body is empty.
-    ``drop`` closes the connection without answering, after ``delay``."""
+    ``drop`` closes the connection without answering, after ``delay``, with a
+    reset; ``cut`` sends the head and only that many bytes of the body, then
+    closes the connection in the ordinary way."""
 
     json: Any = ABSENT
     body: bytes | None = None
@@ -98,6 +110,7 @@ class Reply:
     delay: float = 0.0
     drop: bool = False
     headers: dict[str, str] = field(default_factory=dict)
+    cut: int | None = None
 
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> "Reply":
@@ -109,6 +122,7 @@ class Reply:
             delay=float(data.get("delay", 0.0)),
             drop=bool(data.get("drop", False)),
             headers=dict(data.get("headers", {})),
+            cut=None if data.get("cut") is None else int(data["cut"]),
         )
 
     def payload(self) -> tuple[bytes, str]:
@@ -169,6 +183,13 @@ class Scenario:
     # account's cid is refused before any rule is tried, as a real
     # controller refuses an unknown session.
     require_cid: bool = False
+    # Sent with every answer, after the answer's own headers.
+    headers: dict[str, str] = field(default_factory=dict)
+    # A connection is closed, without a Connection header saying so, after
+    # this many answers; None keeps it open.
+    close_after: int | None = None
+    # A connection that waits this many seconds for a request is closed.
+    idle_close: float | None = None
 
     @classmethod
     def from_dict(cls, data: dict[str, Any]) -> "Scenario":
@@ -177,14 +198,18 @@ class Scenario:
             {"accounts": [{"username": "admin", "password": "pw", "cid": "c-1"}],
              "refused": {"status": 200, "json": {"return": false}},
              "require_cid": false,
+             "headers": {"Set-Cookie": "session=1"}, "close_after": 3, "idle_close": 0.5,
              "rules": [{"match": {"action": "list_gateways"},
                         "json": {...}, "status": 200, "delay": 0.5,
-                        "drop": false, "body": "<html>", "headers": {}}]}
+                        "drop": false, "cut": null, "body": "<html>", "headers": {}}]}
         """
         scenario = cls(
             accounts=[Account(**account) for account in data.get("accounts", [])],
             rules=[Rule.from_dict(rule) for rule in data.get("rules", [])],
             require_cid=bool(data.get("require_cid", False)),
+            headers=dict(data.get("headers", {})),
+            close_after=None if data.get("close_after") is None else int(data["close_after"]),
+            idle_close=None if data.get("idle_close") is None else float(data["idle_close"]),
         )
         if "refused" in data:
             scenario.refused = Reply.from_dict(data["refused"])
@@ -243,6 +268,7 @@ class RecordedRequest:
     path: str
     headers: dict[str, str]
     body: bytes
+    connection: int = 0
 
     def log_line(self) -> str:
         """The request as ``--verbose`` shows it: method, path, raw body."""
@@ -264,11 +290,22 @@ class RecordedRequest:
     @classmethod
     def from_json(cls, line: str) -> "RecordedRequest":
         data = json.loads(line)
-        return cls(data["method"], data["path"], data["headers"], data["body"].encode("latin-1"))
+        return cls(data["method"], data["path"], data["headers"], data["body"].encode("latin-1"),
+                   data.get("connection", 0))
 
 
 class _Handler(BaseHTTPRequestHandler):
     server: "_TLSServer"
+    # Keep-alive, as a real controller's server has; each answer goes out as
+    # soon as it is written.
+    protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True
+    answers = 0
+
+    def setup(self) -> None:
+        self.timeout = self.server.scenario.idle_close
+        self.connection_number = self.server.number_of(self.request)
+        super().setup()
 
     def do_POST(self) -> None:
         self._serve()
@@ -279,7 +316,8 @@ class _Handler(BaseHTTPRequestHandler):
     def _serve(self) -> None:
         length = int(self.headers.get("Content-Length") or 0)
         recorded = RecordedRequest(
-            self.command, self.path, dict(self.headers.items()), self.rfile.read(length)
+            self.command, self.path, dict(self.headers.items()), self.rfile.read(length),
+            self.connection_number,
         )
         self.server.record(recorded)
         try:
@@ -293,14 +331,25 @@ class _Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.server.drop(self.connection)
             return
+        self.answers += 1
+        close_after = self.server.scenario.close_after
+        closing = reply.cut is not None or bool(close_after and self.answers % close_after == 0)
+        if closing:
+            # Held back until the close, so that the end of the answer and the
+            # close reach the client together: it can never send another
+            # request on the connection before it could know it is closed.
+            self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 1)
         payload, content_type = reply.payload()
         self.send_response(reply.status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(payload)))
-        for name, value in reply.headers.items():
+        for name, value in {**reply.headers, **self.server.scenario.headers}.items():
             self.send_header(name, value)
         self.end_headers()
-        self.wfile.write(payload)
+        self.wfile.write(payload if reply.cut is None else payload[:reply.cut])
+        if closing:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
 
     def log_message(self, format: str, *args: Any) -> None:
         pass
@@ -320,6 +369,10 @@ class _TLSServer(ThreadingHTTPServer):
         self.log = log
         self.keep = keep
         self.requests: list[RecordedRequest] = []
+        # Each open connection and its number; numbers count from 1 in the
+        # order that connections are accepted.
+        self.connections: dict[Any, int] = {}
+        self.accepted = 0
         self._lock = threading.Lock()
         self._record_file = None if record_to is None else open(record_to, "a", encoding="utf-8")
 
@@ -342,6 +395,17 @@ class _TLSServer(ThreadingHTTPServer):
 
     def server_close(self) -> None:
         super().server_close()
+        # Connections a client keeps open end too, so that no thread serving
+        # one outlives the server.
+        with self._lock:
+            open_connections = list(self.connections)
+        for connection in open_connections:
+            try:
+                # The plain socket's shutdown: the serving thread may be in
+                # the middle of a TLS read.
+                socket.socket.shutdown(connection, socket.SHUT_RDWR)
+            except OSError:
+                pass
         with self._lock:
             if self._record_file is not None:
                 self._record_file.close()
@@ -354,12 +418,21 @@ class _TLSServer(ThreadingHTTPServer):
             tls = self.context.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError):
             return
+        with self._lock:
+            self.accepted += 1
+            self.connections[tls] = self.accepted
         try:
             self.RequestHandlerClass(tls, client_address, self)
         except OSError:
             pass
         finally:
+            with self._lock:
+                self.connections.pop(tls, None)
             tls.close()
+
+    def number_of(self, connection: Any) -> int:
+        with self._lock:
+            return self.connections.get(connection, 0)
 
     @staticmethod
     def drop(connection: socket.socket) -> None:
@@ -391,6 +464,11 @@ class _Serving:
     @property
     def bodies(self) -> list[bytes]:
         return [request.body for request in self.requests]
+
+    @property
+    def connections(self) -> list[int]:
+        """The number of the connection that each request came on."""
+        return [request.connection for request in self.requests]
 
 
 class StandinController(_Serving):
@@ -456,6 +534,22 @@ class StandinController(_Serving):
     def address(self) -> str:
         """What a user passes as --controller_ip."""
         return f"{LOOPBACK}:{self.port}"
+
+    @property
+    def open_connections(self) -> int:
+        """How many connections are open: accepted and not yet closed by
+        either side (the serving thread notices a client's close at once)."""
+        assert self._server is not None, "stand-in controller not started"
+        with self._server._lock:
+            return len(self._server.connections)
+
+    def all_closed(self, within: float = 5.0) -> bool:
+        """Whether every connection is closed, waiting up to `within` seconds
+        for the threads that serve them to see the client's close."""
+        deadline = time.monotonic() + within
+        while self.open_connections and time.monotonic() < deadline:
+            time.sleep(0.005)
+        return self.open_connections == 0
 
     @property
     def requests(self) -> list[RecordedRequest]:

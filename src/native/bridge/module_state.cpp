@@ -12,8 +12,12 @@ int traverse_module_state(PyObject *module, visitproc visit, void *arg) {
     ModuleState *state = static_cast<ModuleState *>(PyModule_GetState(module));
     if (state) {
         Py_VISIT(state->original_post);
+        Py_VISIT(state->original_request);
+        Py_VISIT(state->original_session);
+        Py_VISIT(state->original_adapter);
         Py_VISIT(state->adapter_class);
         Py_VISIT(state->pprint_originals);
+        Py_VISIT(state->connection_scope);
     }
     return 0;
 }
@@ -22,8 +26,12 @@ int clear_module_state(PyObject *module) {
     ModuleState *state = static_cast<ModuleState *>(PyModule_GetState(module));
     if (state) {
         Py_CLEAR(state->original_post);
+        Py_CLEAR(state->original_request);
+        Py_CLEAR(state->original_session);
+        Py_CLEAR(state->original_adapter);
         Py_CLEAR(state->adapter_class);
         Py_CLEAR(state->pprint_originals);
+        Py_CLEAR(state->connection_scope);
     }
     return 0;
 }

@@ -8,8 +8,14 @@
 namespace harborsweep {
 
 struct ModuleState {
-    PyObject *original_post;   // requests.api.post, requests' own function
-    PyObject *adapter_class;   // the no-verification HTTPS adapter, made lazily
+    // requests' own objects as the import found them, so that a caller's
+    // replacement of one, made after the import, is recognised.
+    PyObject *original_post;     // requests.api.post
+    PyObject *original_request;  // requests.api.request, which post calls
+    PyObject *original_session;  // requests.sessions.Session, which request makes
+    PyObject *original_adapter;  // requests.sessions.HTTPAdapter, which a session mounts
+    PyObject *adapter_class;     // the no-verification HTTPS adapter, made lazily
+    PyObject *connection_scope;  // context variable: what the open call keeps
     PyObject *pprint_originals;  // what pprint defined for its layout (pprint_originals)
 };
 

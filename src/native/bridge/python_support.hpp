@@ -53,22 +53,30 @@ bool ran_without_exception(Body &&body) {
     return false;
 }
 
-// Runs `body` with `resource` open, then calls its close(). When `body`
-// fails the resource is still closed, and a failure of that close must not
-// mask the error already on its way out.
-template <typename Body>
-nb::object use_then_close(nb::handle resource, Body &&body) {
+// Runs `body`, then `clean_up`, whether `body` completes or fails. When
+// `body` fails, a failure of `clean_up` must not mask the error already on its
+// way out, and is dropped; after a body that completed it is raised.
+template <typename Body, typename CleanUp>
+nb::object then_clean_up(Body &&body, CleanUp &&clean_up) {
     nb::object result;
     try {
         result = as_python_error(body);
     } catch (nb::python_error &) {
-        nb::object closed = nb::steal(PyObject_CallMethod(resource.ptr(), "close", nullptr));
-        if (!closed.is_valid())
-            PyErr_Clear();
+        try {
+            as_python_error(clean_up);
+        } catch (nb::python_error &) {
+        }
         throw;
     }
-    resource.attr("close")();
+    as_python_error(clean_up);
     return result;
+}
+
+// Runs `body` with `resource` open, then calls its close(), also when `body`
+// fails.
+template <typename Body>
+nb::object use_then_close(nb::handle resource, Body &&body) {
+    return then_clean_up(body, [&] { resource.attr("close")(); });
 }
 
 // Runs an operation's body for the interpreter: its result as a new

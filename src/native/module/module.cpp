@@ -31,9 +31,18 @@ void start_up(nb::handle module) {
     nb::object requests = nb::getattr(module, "requests");
     requests.attr("packages").attr("urllib3").attr("disable_warnings")();
     // requests' own post function, so that a caller's replacement of
-    // requests.post, made before or after this import, can be recognised.
-    harborsweep::module_state(module.ptr()).original_post =
-        nb::object(requests.attr("api").attr("post")).release().ptr();
+    // requests.post, made before or after this import, can be recognised,
+    // and what it builds each request with, whose replacement after this
+    // import is recognised too.
+    harborsweep::ModuleState &state = harborsweep::module_state(module.ptr());
+    nb::object api = requests.attr("api"), sessions = requests.attr("sessions");
+    state.original_post = nb::object(api.attr("post")).release().ptr();
+    state.original_request = nb::object(api.attr("request")).release().ptr();
+    state.original_session = nb::object(sessions.attr("Session")).release().ptr();
+    state.original_adapter = nb::object(sessions.attr("HTTPAdapter")).release().ptr();
+    state.connection_scope = PyContextVar_New("harborsweep.connections", nullptr);
+    if (!state.connection_scope)
+        nb::raise_python_error();
     harborsweep::define_operations(module);
     harborsweep::define_layout_hooks(module);
 }

@@ -1,6 +1,8 @@
 // The module's five operations as the interpreter calls them: each entry
 // binds its arguments by position or by name, then runs the operation with
-// the module itself as its globals.
+// the module itself as its globals. The three that talk to the controller run
+// in a connection scope: called from outside the module, the call keeps its
+// connections until it returns; called from inside one, it shares them.
 #include "module/operations.hpp"
 
 #include <array>
@@ -12,6 +14,7 @@
 #include "run/check_run.hpp"
 #include "run/command_line.hpp"
 #include "run/config_dir.hpp"
+#include "run/connection_scope.hpp"
 #include "run/controller_client.hpp"
 
 namespace harborsweep {
@@ -35,7 +38,8 @@ PyObject *bound_call(const char *operation, PyObject *const *args, Py_ssize_t na
 PyObject *get_quorvane_cid_entry(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
                                  PyObject *kwnames) {
     return bound_call<kLoginParameters>("get_quorvane_cid", args, nargs, kwnames, [&](auto &a) {
-        return get_quorvane_cid(module, a[0], a[1], a[2]);
+        return with_connection_scope(module,
+                                     [&] { return get_quorvane_cid(module, a[0], a[1], a[2]); });
     });
 }
 
@@ -48,7 +52,9 @@ PyObject *filter_results_entry(PyObject *, PyObject *const *args, Py_ssize_t nar
 PyObject *quorvane_api_entry(PyObject *module, PyObject *const *args, Py_ssize_t nargs,
                              PyObject *kwnames) {
     return bound_call<kCheckParameters>("quorvane_api", args, nargs, kwnames, [&](auto &a) {
-        return quorvane_api(module, CheckArguments{a[0], a[1], a[2], a[3], a[4]});
+        return with_connection_scope(module, [&] {
+            return quorvane_api(module, CheckArguments{a[0], a[1], a[2], a[3], a[4]});
+        });
     });
 }
 
@@ -62,7 +68,7 @@ PyObject *get_default_config_dir_entry(PyObject *module, PyObject *const *, Py_s
 PyObject *main_entry(PyObject *module, PyObject *const *, Py_ssize_t nargs, PyObject *kwnames) {
     if (!refuse_arguments("main", nargs, kwnames))
         return nullptr;
-    return run_guarded([&] { return main(module); });
+    return run_guarded([&] { return with_connection_scope(module, [&] { return main(module); }); });
 }
 
 template <auto Entry>

@@ -1,15 +1,22 @@
-// The transport. `requests.post(..., verify=False)` builds a fresh TLS
-// context for every connection and loads the whole system CA store into it,
-// only to never use it; that costs far more than the handshake. This path
-// sends the same request through a fresh `requests` session, as
-// `requests.post` does (same body, headers, proxies from the environment, no
-// cookies kept, a new connection), whose HTTPS adapter hands urllib3 one
+// The transport. `requests.post(..., verify=False)` opens a new connection for
+// every request, and builds a fresh TLS context for it that loads the whole
+// system CA store, only to never use it. This path sends the same request
+// through a fresh `requests` session, as `requests.post` does (same body,
+// headers, proxies from the environment, no cookie kept from one request to
+// the next), whose HTTPS adapter is kept for the running call: its pool holds
+// the connection from one request to the next, and it hands urllib3 one
 // no-verification context made on first use and kept by the module.
+//
+// The adapter retries nothing (requests' default), so no request is ever sent
+// twice; urllib3 drops a pooled connection that the controller has closed
+// before it sends on it, and a close that crosses a request fails that
+// request, as in a requests.Session.
 #include "run/transport.hpp"
 
 #include "bridge/module_globals.hpp"
 #include "bridge/module_state.hpp"
 #include "bridge/python_support.hpp"
+#include "run/connection_scope.hpp"
 
 namespace harborsweep {
 namespace {
@@ -52,8 +59,7 @@ nb::object unverified_context(nb::handle requests) {
     return context;
 }
 
-nb::object make_adapter_class(nb::handle module, nb::handle requests) {
-    nb::object base = requests.attr("adapters").attr("HTTPAdapter");
+nb::object make_adapter_class(nb::handle module, nb::handle requests, nb::handle base) {
     nb::object bound = nb::make_tuple(base, unverified_context(requests));
     nb::object function = nb::steal(PyCFunction_NewEx(&kPoolKeyAttributes, bound.ptr(), nullptr));
     if (!function.is_valid())
@@ -69,28 +75,61 @@ nb::object make_adapter_class(nb::handle module, nb::handle requests) {
                                                                   nb::make_tuple(base), namespace_);
 }
 
-// The adapter class, made on first use; None when this requests has no pool
-// key hook to extend (then every request takes requests.post).
+// The adapter class, made on first use from requests' own adapter. A
+// requests without the pool key hook to extend gets its adapter as it is:
+// the connection is still kept, and its context loads the CA store once.
 nb::handle adapter_class(nb::handle module, nb::handle requests) {
     ModuleState &state = module_state(module.ptr());
     if (!state.adapter_class) {
-        nb::object base = requests.attr("adapters").attr("HTTPAdapter");
+        nb::handle base = state.original_adapter;
         nb::object made = nb::hasattr(base, "build_connection_pool_key_attributes")
-                              ? make_adapter_class(module, requests)
-                              : nb::none();
+                              ? make_adapter_class(module, requests, base)
+                              : nb::borrow(base);
         state.adapter_class = made.release().ptr();
     }
     return state.adapter_class;
 }
 
+// Whether requests.post would build the request from requests' own objects:
+// then the kept connection serves it. A replaced post, request function,
+// session class or adapter class is the caller's to see every request, so
+// requests.post is called as it is, one session and connection per request.
+bool requests_unchanged(nb::handle module, nb::handle requests, nb::handle post) {
+    const ModuleState &state = module_state(module.ptr());
+    if (post.ptr() != state.original_post)
+        return false;
+    nb::object api = requests.attr("api"), sessions = requests.attr("sessions");
+    return nb::object(api.attr("request")).ptr() == state.original_request &&
+           nb::object(sessions.attr("Session")).ptr() == state.original_session &&
+           nb::object(sessions.attr("HTTPAdapter")).ptr() == state.original_adapter;
+}
+
+// The running call's adapter, made with its first request.
+nb::handle kept_adapter(nb::handle module, nb::handle requests) {
+    if (!kept_connections(module).is_valid())
+        keep_connections(module, adapter_class(module, requests)());
+    return kept_connections(module);
+}
+
+// The session is the request's own; the kept adapter serves it, and is
+// unmounted before the session closes, which would close it and its
+// connection.
 nb::object post_in_session(nb::handle requests, nb::handle adapter, nb::handle url,
                            nb::handle fields) {
     nb::object session = requests.attr("sessions").attr("Session")();
     return use_then_close(session, [&] {
-        session.attr("mount")("https://", adapter());
-        return session.attr("request")(nb::arg("method") = "post", nb::arg("url") = url,
-                                       nb::arg("data") = fields, nb::arg("json") = nb::none(),
-                                       nb::arg("verify") = false);
+        session.attr("mount")("https://", adapter);
+        return then_clean_up(
+            [&] {
+                return session.attr("request")(
+                    nb::arg("method") = "post", nb::arg("url") = url, nb::arg("data") = fields,
+                    nb::arg("json") = nb::none(), nb::arg("verify") = false);
+            },
+            [&] {
+                nb::object adapters = session.attr("adapters");
+                if (adapters.attr("get")("https://").is(adapter))
+                    nb::del(adapters["https://"]);
+            });
     });
 }
 
@@ -99,12 +138,13 @@ nb::object post_in_session(nb::handle requests, nb::handle adapter, nb::handle u
 nb::object post_unverified(nb::handle module, nb::handle url, nb::handle fields) {
     nb::object requests = global(module, "requests");
     nb::object post = requests.attr("post");
-    if (post.ptr() == module_state(module.ptr()).original_post) {
-        nb::handle adapter = adapter_class(module, requests);
-        if (!adapter.is_none())
-            return post_in_session(requests, adapter, url, fields);
-    }
-    return post(url, nb::arg("data") = fields, nb::arg("verify") = false);
+    if (!requests_unchanged(module, requests, post))
+        return post(url, nb::arg("data") = fields, nb::arg("verify") = false);
+    // Called within an operation's scope, this joins it; called outside any,
+    // it keeps the connection for this one request.
+    return with_connection_scope(module, [&] {
+        return post_in_session(requests, kept_adapter(module, requests), url, fields);
+    });
 }
 
 }  // namespace harborsweep
