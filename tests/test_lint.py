@@ -106,10 +106,10 @@ MISTAKES = {
                          "lib/s.ini": PLAIN}, [("lib/r.ini", 2, 11, "HS201")], "`5%%`"),
     "unread-default-abbreviated": ({"a.cfg": "[default]\ndesc = d\n[quorvane]\naction = x\n"},
                                    [("a.cfg", 2, 1, "HS304")], "did you mean `description`?"),
-    # A link is the file it leads to: the run refuses the loop by real paths.
+    # A link is the file it leads to: the run refuses the loop by real paths, and names each path.
     "loop-through-a-link": ({"a.cfg": "[quorvane]\naction = x\ni = output(alias.ini)\n",
                              "alias.ini": ("link", "a.cfg")}, [("a.cfg", 3, 5, "HS503")],
-                            "a.cfg -> a.cfg"),
+                            "a.cfg -> alias.ini"),
     "both-sections": ({"a.cfg": "[Quorvane]\n[quorvane]\naction = x\n"},
                       [("a.cfg", 1, 1, "HS303")], "its options are not sent"),
     "action-from-DEFAULT": ({"a.cfg": "[DEFAULT]\naction = x\n[quorvane]\n"}, [], ""),
@@ -163,8 +163,12 @@ def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
             (tmp_path / f"c{i}.cfg").write_text(
                 f"[quorvane]\naction = x\ni = output(c{i + 1}.cfg)\n" if i < 999 else PLAIN)
         expected = []
-        chain = next(c["chain"] for c in plan(tmp_path) if c["path"].endswith("/c0.cfg"))
-        assert len(chain) == 999 and chain[-1]["check"].endswith("c999.cfg")
+        # Each check holds its own link; the chain is followed by the checks' paths.
+        checks = {check["path"]: check for check in plan(tmp_path)}
+        chain = [str(tmp_path / "c0.cfg")]
+        while checks[chain[-1]]["follows"]:
+            chain.append(checks[chain[-1]]["follows"]["check"])
+        assert len(chain) == 1000 and chain[-1].endswith("c999.cfg")
     elif kind == "large-file":
         (tmp_path / "a.cfg").write_text(PLAIN + "x = " + "y" * (10 << 20) + "\n")
         expected = []
@@ -199,12 +203,13 @@ def mixed(tmp_path):
 
 
 @pytest.mark.parametrize("argv, status, lines", [
-    (["--format", "text"], 1, ["{a}:2:11: HS201 a lone `%` ends the run with "
+    (["--format", "text"], 1, ["{a}:2:11: HS201 error: a lone `%` ends the run with "
                                 "InterpolationSyntaxError; write `5%%`",
-                                "{b}:1:1: HS302 `[quorvane]` has no `action`, so the request "
-                                "names no operation for the controller; add `action = ...`"]),
-    (["--ignore", "HS201"], 0, ["{b}:1:1: HS302"]),
-    (["--ignore", "hs201", "--strict"], 1, ["{b}:1:1: HS302"]),
+                                "{b}:1:1: HS302 warning: `[quorvane]` has no `action`, so the "
+                                "request names no operation for the controller; add "
+                                "`action = ...`"]),
+    (["--ignore", "HS201"], 0, ["{b}:1:1: HS302 warning: "]),
+    (["--ignore", "hs201", "--strict"], 1, ["{b}:1:1: HS302 warning: "]),
     (["--ignore", "HS201,HS302", "--strict"], 0, []),
     (["--ignore", "HS201", "--ignore", "HS302", "--strict"], 0, []),
     (["--format", "github", "--ignore", "HS302"], 1,
@@ -231,7 +236,7 @@ def test_json_gives_every_field(capsys, mixed):
     assert code == 1
     assert json.loads(out) == [{
         "path": str(mixed / "a.cfg"), "line": 2, "column": 11, "code": "HS201",
-        "severity": "error",
+        "severity": "error", "summary": False,
         "message": "a lone `%` ends the run with InterpolationSyntaxError; write `5%%`"}]
     code, out, _ = run_command(capsys, str(mixed / "b.cfg"), "--format", "json",
                                "--ignore", "HS302")
@@ -286,14 +291,19 @@ def test_plan_lists_what_the_run_sends(tmp_path, capsys):
         "lib/items.ini": "[quorvane]\naction = list\nof = output(lib/kinds.ini)\n",
         "lib/kinds.ini": "[quorvane]\naction = kinds\n",
     })
-    [check] = plan(tmp_path)
+    # The listed check, then each it reaches only through references, each holding its own link.
+    check, items, kinds = plan(tmp_path)
+    assert [c["listed"] for c in (check, items, kinds)] == [True, False, False]
+    assert (items["description"], kinds["follows"]) == (None, None)
     assert check["description"] == "Each\nof them"
     assert [(f["name"], f["value"]) for f in check["fields"]] == [
         ("CID", "<session id>"), ("action", "show"), ("item", "output(lib/items.ini)"),
         ("zone", "east"), ("region", "east")]
     assert check["filters"] == ["results", "a & b"]
-    assert [(link["field"], os.path.relpath(link["check"], tmp_path)) for link in check["chain"]] \
-        == [("item", "lib/items.ini"), ("of", "lib/kinds.ini")]
+    assert [(c["follows"]["field"], os.path.relpath(c["follows"]["check"], tmp_path))
+            for c in (check, items)] == [("item", "lib/items.ini"), ("of", "lib/kinds.ini")]
+    assert [os.path.relpath(c["path"], tmp_path) for c in (items, kinds)] \
+        == ["lib/items.ini", "lib/kinds.ini"]
     code, out, _ = run_command(capsys, str(tmp_path), "--plan")
     assert code == 0
     assert out.splitlines()[1:6] == [
@@ -305,8 +315,9 @@ def test_plan_lists_what_the_run_sends(tmp_path, capsys):
     # One file alone: its references resolve against its own directory.
     assert plan(tmp_path / "detail.cfg") == plan(tmp_path)
     (tmp_path / "lib/kinds.ini").write_text("[quorvane]\naction = k\nof = output(detail.cfg)\n")
-    chain = plan(tmp_path)[0]["chain"]
-    assert [link.get("loops", False) for link in chain] == [False, False, True]
+    # Every check on the loop is marked, and stops at itself.
+    assert [(c["follows"]["loops"], c["errors"], c["stops_at"] == c["path"])
+            for c in plan(tmp_path)] == [(True, ["HS503"], True)] * 3
 
 
 def test_a_reader_that_goes_away_ends_the_command_quietly(tmp_path):
