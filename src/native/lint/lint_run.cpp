@@ -37,8 +37,23 @@ std::string lowered(std::string text) {
 // however many references miss there: its files, not its directories.
 struct NearFiles {
     std::vector<Text> names;
+    std::vector<Text> folded;  // as near_name() compares them
     std::vector<std::string> reals;
+    // Names a near name is still looked for among, over all the references
+    // that miss here: a directory of thousands of names and thousands of
+    // references must not take their product in time.
+    size_t budget = 200'000;
 };
+
+// Whether near_name() could find `candidate` close to `wanted` (both folded):
+// it takes names of about the same length, or one that begins the other, of
+// four letters at least. Cheap, so that it is asked of every name.
+bool may_be_near(TextView wanted, TextView candidate) {
+    const size_t a = wanted.size(), b = candidate.size();
+    if ((a > b ? a - b : b - a) <= 2)
+        return true;
+    return a >= 4 && b >= 4 && wanted.substr(0, 4) == candidate.substr(0, 4);
+}
 
 class Linter {
 public:
@@ -210,20 +225,24 @@ private:
     // file that refers to it (that would be a loop).
     std::string near_file(const std::string &missing, const std::string &referring_real) {
         const std::string where = directory_of(missing);
-        const NearFiles &files = near_files(where.empty() ? "." : where);
-        std::vector<Text> names;
-        for (size_t i = 0; i < files.names.size(); ++i)
-            if (files.reals[i] != referring_real)
-                names.push_back(files.names[i]);
+        NearFiles &files = near_files(where.empty() ? "." : where);
         const size_t slash = missing.rfind('/');
         const Text wanted =
             path_text(slash == std::string::npos ? missing : missing.substr(slash + 1));
-        if (auto near = near_name(wanted, names))
-            return "did you mean " + quoted(*near) + "?";
+        const Text key = ascii_lower(strip(wanted));
+        std::vector<Text> names;
+        for (size_t i = 0; i < files.names.size(); ++i)
+            if (files.reals[i] != referring_real && may_be_near(key, files.folded[i]))
+                names.push_back(files.names[i]);
+        if (names.size() <= files.budget) {
+            files.budget -= names.size();
+            if (auto near = near_name(wanted, names))
+                return "did you mean " + quoted(*near) + "?";
+        }
         return "name an existing check file";
     }
 
-    const NearFiles &near_files(const std::string &directory) {
+    NearFiles &near_files(const std::string &directory) {
         auto [known, fresh] = near_files_.try_emplace(directory);
         if (fresh) {
             const std::string real_directory = real_path(directory);
@@ -231,6 +250,7 @@ private:
                 if (entry.directory)
                     continue;
                 known->second.names.push_back(path_text(entry.name));
+                known->second.folded.push_back(ascii_lower(strip(known->second.names.back())));
                 known->second.reals.push_back(entry.plain
                                                   ? join_path(real_directory, entry.name)
                                                   : real_path(join_path(directory, entry.name)));
