@@ -365,9 +365,9 @@ def test_a_reader_that_goes_away_ends_the_command_quietly(tmp_path):
     ({"a.cfg": "[quorvane]\naction = 5%\n", "b.cfg": "[quorvane]\nname = x\n"}, [], 2,
      "Found 1 error and 1 warning in 2 check files."),
     # A summary row is no finding: it stands for those it counts, and reads as none.
-    ({"a.cfg": PLAIN + "junk\n" * 101}, [], 101,
-     "Found 101 errors and 0 warnings in 1 check file (1 of them not shown)."),
-    ({"a.cfg": PLAIN + "junk\n" * 101}, ["--ignore", "HS107"], [],
+    ({"a.cfg": PLAIN + "junk\n" * 150}, [], 101,
+     "Found 150 errors and 0 warnings in 1 check file (50 of them not shown)."),
+    ({"a.cfg": PLAIN + "junk\n" * 150}, ["--ignore", "HS107"], [],
      "Found 0 errors and 0 warnings in 1 check file."),
 ])
 def test_the_count_and_the_summaries(capsys, tmp_path, files, argv, stdout, count):
@@ -376,12 +376,12 @@ def test_the_count_and_the_summaries(capsys, tmp_path, files, argv, stdout, coun
     assert err == count + "\n"
     assert len(out.splitlines()) == (stdout if isinstance(stdout, int) else len(stdout))
     if "junk" in files["a.cfg"] and not argv:
-        assert out.splitlines()[-1] == (f"{tmp_path}/a.cfg: ... 1 more HS107 error in this file, "
-                                        "not shown (at most 100 of a code)")
+        assert out.splitlines()[-1] == (f"{tmp_path}/a.cfg: ... 50 more HS107 errors in this "
+                                        "file, not shown (at most 100 of a code)")
         _, out, _ = run_command(capsys, str(tmp_path), "--format", "json")
         rows = json.loads(out)
         assert [row["summary"] for row in rows] == [False] * 100 + [True]
-        assert rows[-1]["left_out"] == 1 and "left_out" not in rows[0]
+        assert rows[-1]["left_out"] == 50 and "left_out" not in rows[0]
         _, out, _ = run_command(capsys, str(tmp_path), "--format", "github")
         assert out.splitlines()[-1].startswith(f"::notice file={tmp_path}/a.cfg,title=HS107::")
 
@@ -494,7 +494,9 @@ HOOK_REPOSITORY = {"gateway_list.cfg": PLAIN, "details.cfg": "[quorvane]\naction
     (["checks/b.conf"], [], 0, [("./x.CFG", "HS601")]),
     (["checks/b.conf"], ["--config-dir", "checks"], 0, [("checks/b.conf", "HS601")]),
     (["other/y.conf"], [], 0, [("./x.CFG", "HS601")]),
+    # No file changed: nothing to lint, even with a directory named.
     ([], [], 0, []),
+    ([], ["--config-dir", "checks"], 0, []),
 ])
 def test_changed_files_lint_their_check_directories(capsys, tmp_path, monkeypatch, changed, argv,
                                                     status, found):
