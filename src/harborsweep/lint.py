@@ -304,8 +304,18 @@ def run(argv: list[str] | None = None) -> None:
     try:
         _run(argv)
     except KeyboardInterrupt:
-        # One line, as a shell reports a command it interrupted, and the status it gives one.
+        # One line, and the status that a shell gives a command it interrupted.
         sys.stderr.write(f"{PROGRAM}: interrupted\n")
+        if argv is None:
+            # The command itself (not a caller's run(argv)) ends at once: freeing all that it
+            # read and planned would keep the user waiting, and the system takes it back. What
+            # was written is flushed first.
+            for stream in (sys.stdout, sys.stderr):
+                try:
+                    stream.flush()
+                except (OSError, ValueError):
+                    pass
+            os._exit(128 + 2)
         sys.exit(128 + 2)
 
 
