@@ -274,13 +274,6 @@ private:
 
 }  // namespace
 
-size_t LintRun::files_read() const {
-    size_t count = 0;
-    for (const CheckPath &path : paths)
-        count += path.read && models[path.model].readable();
-    return count;
-}
-
 LintRun lint_paths(const std::vector<std::string> &paths,
                    const std::optional<std::string> &config_dir) {
     Linter linter(config_dir);

@@ -7,7 +7,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "lint/lint_run.hpp"
+#include "lint/check_graph.hpp"
 
 namespace harborsweep::lint {
 
