@@ -204,7 +204,8 @@ def start_figures(scratch):
     def started(name):
         def start():
             before = children_cpu_time()
-            subprocess.run(commands[name], cwd=scratch, check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(commands[name], cwd=scratch, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
             cpu[name].append(children_cpu_time() - before)
         return start
 
