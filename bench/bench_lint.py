@@ -33,6 +33,20 @@ import would add if the linter loaded with it. The target: no part of the
 linter (harborsweep.lint, harborsweep._lint, or its shared object mapped into
 the process) is loaded by the import.
 
+(d) `harborsweep-lint --plan --format json` on a chain of 2,000 checks (each
+refers to the next), a whole process on the wall clock, against the same
+command without --plan (the reading and the findings alone, its floor) and
+the interpreter's start-up. Each check's plan holds its own link, so the
+output grows with the checks, not with the chains' lengths. The target: at
+most 2 s.
+
+(e) Ctrl-C: `harborsweep-lint --plan --format json` on the generated
+directory of (a), sent SIGINT at a point drawn from the middle of its run;
+the wait from the signal to the process's end, against the same wait for an
+interpreter interrupted in time.sleep() (its floor: the interpreter's own
+exit). The target: every round ends within 0.2 s, with status 130 and one
+line on standard error.
+
 In each part the contenders take turns, the order reversed every other
 round; the medians are printed, and each ratio is the median of the rounds'
 own ratios.
@@ -41,7 +55,9 @@ own ratios.
 import configparser
 import json
 import os
+import random
 import resource
+import signal
 import statistics
 import subprocess
 import sys
@@ -55,6 +71,8 @@ from harborsweep import _lint
 
 FILES, LINT_ROUNDS = 10_000, 6
 STARTS, IMPORTS = 12, 10
+CHAIN, CHAIN_ROUNDS, CHAIN_TARGET = 2_000, 6, 2.0
+INTERRUPTS, INTERRUPT_TARGET = 12, 0.2
 # (a) configparser's time over the linter's; (b) the command's start-up over
 # `harborsweep --help`'s.
 LINT_SPEED_UP, START_TARGET = 4.0, 1.2
@@ -186,7 +204,8 @@ def start_figures(scratch):
     def started(name):
         def start():
             before = children_cpu_time()
-            subprocess.run(commands[name], cwd=scratch, check=True, stdout=subprocess.DEVNULL)
+            subprocess.run(commands[name], cwd=scratch, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
             cpu[name].append(children_cpu_time() - before)
         return start
 
@@ -288,12 +307,94 @@ def import_figures(scratch):
     return sorted(unwanted), own
 
 
+# (d) The plan of a long chain.
+
+def chain_figures(scratch):
+    directory = Path(scratch, "chain")
+    directory.mkdir()
+    for i in range(CHAIN):
+        link = f"i = output(c{i + 1:04d}.cfg)\n" if i + 1 < CHAIN else ""
+        (directory / f"c{i:04d}.cfg").write_text(
+            f"[default]\ndescription = Check {i}\nfilters = results, gw_name\n"
+            f"[quorvane]\naction = show_gateway\n{link}")
+    lint = str(Path(sys.executable).parent / "harborsweep-lint")
+    size = len(subprocess.run([lint, "--plan", "--format", "json", str(directory)],
+                              capture_output=True, check=True).stdout)
+    commands = {
+        "pass": [sys.executable, "-c", "pass"],
+        "lint": [lint, str(directory)],
+        "plan": [lint, "--plan", "--format", "json", str(directory)],
+    }
+    times = interleaved({name: lambda command=command: subprocess.run(
+        command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        for name, command in commands.items()},
+        CHAIN_ROUNDS, collector="running")
+    plan = times["plan"].median
+    print(f"(d) a chain of {CHAIN:,} checks, whole processes, {CHAIN_ROUNDS} rounds in turns: median wall"
+          " clock")
+    print(f"    python -c pass (floor):                    {times['pass'].median * 1e3:7.1f} ms")
+    print(f"    harborsweep-lint, the findings (floor):    {times['lint'].median * 1e3:7.1f} ms")
+    print(f"    harborsweep-lint --plan --format json:     {plan * 1e3:7.1f} ms"
+          f"  ({ratio(times['plan'], times['lint']):.2f}x the findings; {size / 1e6:.1f} MB written)")
+    return max(times["plan"])
+
+
+# (e) Ctrl-C.
+
+def interrupted(command, after):
+    """Starts `command`, sends SIGINT `after` seconds on, and returns the wait
+    from the signal to the end, the status and standard error."""
+    child = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    time.sleep(after)
+    sent = time.perf_counter()
+    child.send_signal(signal.SIGINT)
+    child.wait()
+    waited = time.perf_counter() - sent
+    return waited, child.returncode, child.stderr.read().decode(errors="replace")
+
+
+def interrupt_figures(scratch):
+    directory = Path(scratch, "checks")
+    directory.mkdir()
+    write_directory(directory)
+    lint = [str(Path(sys.executable).parent / "harborsweep-lint"), "--plan", "--format", "json",
+            str(directory)]
+    runs = []
+    for _ in range(4):  # the first warms the page cache
+        start = time.perf_counter()
+        subprocess.run(lint, stdout=subprocess.DEVNULL, check=True)
+        runs.append(time.perf_counter() - start)
+    whole = statistics.median(runs[1:])
+    sleeper = [sys.executable, "-c", "import time; time.sleep(60)"]
+    # The floor's interpreter is let start up first, so that its handler for SIGINT is in place.
+    rng = random.Random(36)
+    waits = {"lint": [], "sleep": []}
+    troubles = []
+    for _ in range(INTERRUPTS):
+        waited, status, err = interrupted(lint, whole * rng.uniform(0.2, 0.7))
+        waits["lint"].append(waited)
+        if status != 130 or err.count("\n") != 1:
+            troubles.append(f"status {status}, standard error {err!r}")
+        waits["sleep"].append(interrupted(sleeper, 0.3)[0])
+    print(f"(e) Ctrl-C in `harborsweep-lint --plan --format json` on the {FILES:,} checks of (a) (a whole"
+          f" run: {whole * 1e3:.0f} ms), {INTERRUPTS} rounds: wait from SIGINT to the end")
+    print(f"    python interrupted in time.sleep (floor):  median {statistics.median(waits['sleep']) * 1e3:6.1f} ms,"
+          f" longest {max(waits['sleep']) * 1e3:6.1f} ms")
+    print(f"    harborsweep-lint:                          median {statistics.median(waits['lint']) * 1e3:6.1f} ms,"
+          f" longest {max(waits['lint']) * 1e3:6.1f} ms")
+    for trouble in troubles:
+        print(f"    NOT as wanted: {trouble}")
+    return max(waits["lint"]), not troubles
+
+
 def main():
     print(f"harborsweep-lint, Python {sys.version.split()[0]}; ratios are the median of the rounds' own")
     speed_up = lint_figures()
     with tempfile.TemporaryDirectory() as scratch:
         over_help = start_figures(scratch)
         unwanted, own = import_figures(scratch)
+        chain = chain_figures(scratch)
+        longest_wait, one_line = interrupt_figures(scratch)
     target(f"(a) linting at least {LINT_SPEED_UP:.1f}x faster than configparser's parsing ({speed_up:.2f}x)",
            speed_up >= LINT_SPEED_UP)
     target(f"(b) harborsweep-lint starts within {START_TARGET}x harborsweep --help ({over_help:.2f}x)",
@@ -301,6 +402,10 @@ def main():
     target("(c) importing harborsweep.harborsweep loads no part of the linter "
            f"({', '.join(unwanted) if unwanted else 'none loaded'}; the import at {own:.2f}x its floor)",
            not unwanted)
+    target(f"(d) the plan of a {CHAIN:,}-check chain within {CHAIN_TARGET:.0f} s (longest round "
+           f"{chain:.2f} s)", chain <= CHAIN_TARGET)
+    target(f"(e) Ctrl-C ends the lint within {INTERRUPT_TARGET} s, status 130, one line (longest "
+           f"{longest_wait * 1e3:.0f} ms)", longest_wait <= INTERRUPT_TARGET and one_line)
 
 
 if __name__ == "__main__":

@@ -106,10 +106,10 @@ MISTAKES = {
                          "lib/s.ini": PLAIN}, [("lib/r.ini", 2, 11, "HS201")], "`5%%`"),
     "unread-default-abbreviated": ({"a.cfg": "[default]\ndesc = d\n[quorvane]\naction = x\n"},
                                    [("a.cfg", 2, 1, "HS304")], "did you mean `description`?"),
-    # A link is the file it leads to: the run refuses the loop by real paths.
+    # A link is the file it leads to: the run refuses the loop by real paths, and names each path.
     "loop-through-a-link": ({"a.cfg": "[quorvane]\naction = x\ni = output(alias.ini)\n",
                              "alias.ini": ("link", "a.cfg")}, [("a.cfg", 3, 5, "HS503")],
-                            "a.cfg -> a.cfg"),
+                            "a.cfg -> alias.ini"),
     "both-sections": ({"a.cfg": "[Quorvane]\n[quorvane]\naction = x\n"},
                       [("a.cfg", 1, 1, "HS303")], "its options are not sent"),
     "action-from-DEFAULT": ({"a.cfg": "[DEFAULT]\naction = x\n[quorvane]\n"}, [], ""),
@@ -129,6 +129,29 @@ MISTAKES = {
     "directory-named-cfg": ({"x.cfg": None, "y.cfg": PLAIN}, [("x.cfg", None, None, "HS101")],
                             "IsADirectoryError"),
     "examples-lint-clean": ({}, [], ""),
+    # A file reached by two paths is a check under each, as the run names it: through the link,
+    # and through the reference that the run follows while it runs a.cfg.
+    "mistake-through-a-link": ({"a.cfg": "[quorvane]\naction = x\ni = output(lib/x.ini)\n",
+                                "lib/x.ini": "[quorvane]\naction = 5%\n",
+                                "z.cfg": ("link", "lib/x.ini")},
+                               [("lib/x.ini", 2, 11, "HS201"), ("z.cfg", 2, 11, "HS201")], "`5%%`"),
+    "listed-link": ({"a.cfg": "[quorvane]\naction = 5%\n", "b.cfg": ("link", "a.cfg")},
+                    [("a.cfg", 2, 11, "HS201"), ("b.cfg", 2, 11, "HS201")], "`5%%`"),
+    # Advice that would work: never the referring file itself (a loop), nor a directory.
+    "missing-check-near-itself": ({"gateways.cfg": "[quorvane]\naction = x\ni = output(gateway.cfg)\n"},
+                                  [("gateways.cfg", 3, 5, "HS501")], "name an existing check file"),
+    "missing-check-near-a-directory": ({"a.cfg": "[quorvane]\naction = x\ni = output(libs)\n",
+                                        "lib/b.ini": PLAIN},
+                                       [("a.cfg", 3, 5, "HS501")], "name an existing check file"),
+    # The directory is listed once for all the references that miss in it, and serves each.
+    "missing-checks-share-a-listing": ({"a.cfg": "[quorvane]\naction = x\ni = output(gatways.cfg)\n",
+                                        "b.cfg": "[quorvane]\naction = x\ni = output(gatways.cfg)\n",
+                                        "gateways.cfg": PLAIN},
+                                       [("a.cfg", 3, 5, "HS501"), ("b.cfg", 3, 5, "HS501")],
+                                       "did you mean `gateways.cfg`?"),
+    "skipped-directory": ({"lib.ini/x.cfg": PLAIN, "a.cfg": PLAIN}, [], ""),
+    "skipped-name-taken": ({"a.CFG": PLAIN, "a.cfg": PLAIN}, [("a.CFG", None, None, "HS601")],
+                           "(`a.cfg` is taken)"),
 }
 
 
@@ -163,8 +186,12 @@ def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
             (tmp_path / f"c{i}.cfg").write_text(
                 f"[quorvane]\naction = x\ni = output(c{i + 1}.cfg)\n" if i < 999 else PLAIN)
         expected = []
-        chain = next(c["chain"] for c in plan(tmp_path) if c["path"].endswith("/c0.cfg"))
-        assert len(chain) == 999 and chain[-1]["check"].endswith("c999.cfg")
+        # Each check holds its own link; the chain is followed by the checks' paths.
+        checks = {check["path"]: check for check in plan(tmp_path)}
+        chain = [str(tmp_path / "c0.cfg")]
+        while checks[chain[-1]]["follows"]:
+            chain.append(checks[chain[-1]]["follows"]["check"])
+        assert len(chain) == 1000 and chain[-1].endswith("c999.cfg")
     elif kind == "large-file":
         (tmp_path / "a.cfg").write_text(PLAIN + "x = " + "y" * (10 << 20) + "\n")
         expected = []
@@ -172,7 +199,9 @@ def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
         (tmp_path / "a.cfg").write_text(PLAIN + "junk\n" * 150)
         expected = [("a.cfg", line, 1, "HS107") for line in range(5, 105)]
         expected.append(("a.cfg", None, None, "HS107"))
-        assert "and 50 more" in lint(tmp_path)[-1].message
+        *shown, more = lint(tmp_path)
+        assert "and 50 more" in more.message and (more.summary, more.left_out) == (True, 50)
+        assert not any(finding.summary or finding.left_out for finding in shown)
     elif kind == "many-marks":
         (tmp_path / "a.cfg").write_text("\ufeff" * 100_000)
         expected = [("a.cfg", 1, 1, "HS103"), ("a.cfg", None, None, "HS301")]
@@ -199,12 +228,13 @@ def mixed(tmp_path):
 
 
 @pytest.mark.parametrize("argv, status, lines", [
-    (["--format", "text"], 1, ["{a}:2:11: HS201 a lone `%` ends the run with "
+    (["--format", "text"], 1, ["{a}:2:11: HS201 error: a lone `%` ends the run with "
                                 "InterpolationSyntaxError; write `5%%`",
-                                "{b}:1:1: HS302 `[quorvane]` has no `action`, so the request "
-                                "names no operation for the controller; add `action = ...`"]),
-    (["--ignore", "HS201"], 0, ["{b}:1:1: HS302"]),
-    (["--ignore", "hs201", "--strict"], 1, ["{b}:1:1: HS302"]),
+                                "{b}:1:1: HS302 warning: `[quorvane]` has no `action`, so the "
+                                "request names no operation for the controller; add "
+                                "`action = ...`"]),
+    (["--ignore", "HS201"], 0, ["{b}:1:1: HS302 warning: "]),
+    (["--ignore", "hs201", "--strict"], 1, ["{b}:1:1: HS302 warning: "]),
     (["--ignore", "HS201,HS302", "--strict"], 0, []),
     (["--ignore", "HS201", "--ignore", "HS302", "--strict"], 0, []),
     (["--format", "github", "--ignore", "HS302"], 1,
@@ -213,6 +243,9 @@ def mixed(tmp_path):
      ["::warning file={b},line=1,col=1,title=HS302::`[quorvane]` has no"]),
     (["--ignore", "HS999"], 2, []),
     (["--format", "yaml"], 2, []),
+    # Errors alone fail with or without --strict.
+    (["--ignore", "HS302", "--strict"], 1, ["{a}:2:11: HS201 error: "]),
+    (["--plan", "--format", "github"], 2, []),
 ])
 def test_formats_and_exit_statuses(capsys, mixed, argv, status, lines):
     code, out, err = run_command(capsys, str(mixed), *argv)
@@ -231,7 +264,7 @@ def test_json_gives_every_field(capsys, mixed):
     assert code == 1
     assert json.loads(out) == [{
         "path": str(mixed / "a.cfg"), "line": 2, "column": 11, "code": "HS201",
-        "severity": "error",
+        "severity": "error", "summary": False,
         "message": "a lone `%` ends the run with InterpolationSyntaxError; write `5%%`"}]
     code, out, _ = run_command(capsys, str(mixed / "b.cfg"), "--format", "json",
                                "--ignore", "HS302")
@@ -248,6 +281,10 @@ def test_plan_fails_as_the_findings_do(capsys, mixed):
     ({"LC_ALL": "C.UTF-8"}, []),
     # The run's open() takes the locale's encoding: in the C locale, without UTF-8 mode, ASCII.
     ({"LC_ALL": "C", "PYTHONUTF8": "0", "PYTHONCOERCECLOCALE": "0"}, ["HS102"]),
+    # Asking open() which encoding it takes warns of nothing, and fails under no -W error.
+    ({"LC_ALL": "C.UTF-8", "PYTHONWARNDEFAULTENCODING": "1"}, []),
+    ({"LC_ALL": "C.UTF-8", "PYTHONWARNDEFAULTENCODING": "1",
+      "PYTHONWARNINGS": "error::EncodingWarning"}, []),
 ])
 def test_files_are_read_in_the_encoding_open_takes(tmp_path, environment, codes):
     (tmp_path / "a.cfg").write_text("[default]\ndescription = café\n[quorvane]\naction = x\n")
@@ -286,14 +323,19 @@ def test_plan_lists_what_the_run_sends(tmp_path, capsys):
         "lib/items.ini": "[quorvane]\naction = list\nof = output(lib/kinds.ini)\n",
         "lib/kinds.ini": "[quorvane]\naction = kinds\n",
     })
-    [check] = plan(tmp_path)
+    # The listed check, then each it reaches only through references, each holding its own link.
+    check, items, kinds = plan(tmp_path)
+    assert [c["listed"] for c in (check, items, kinds)] == [True, False, False]
+    assert (items["description"], kinds["follows"]) == (None, None)
     assert check["description"] == "Each\nof them"
     assert [(f["name"], f["value"]) for f in check["fields"]] == [
         ("CID", "<session id>"), ("action", "show"), ("item", "output(lib/items.ini)"),
         ("zone", "east"), ("region", "east")]
     assert check["filters"] == ["results", "a & b"]
-    assert [(link["field"], os.path.relpath(link["check"], tmp_path)) for link in check["chain"]] \
-        == [("item", "lib/items.ini"), ("of", "lib/kinds.ini")]
+    assert [(c["follows"]["field"], os.path.relpath(c["follows"]["check"], tmp_path))
+            for c in (check, items)] == [("item", "lib/items.ini"), ("of", "lib/kinds.ini")]
+    assert [os.path.relpath(c["path"], tmp_path) for c in (items, kinds)] \
+        == ["lib/items.ini", "lib/kinds.ini"]
     code, out, _ = run_command(capsys, str(tmp_path), "--plan")
     assert code == 0
     assert out.splitlines()[1:6] == [
@@ -305,8 +347,9 @@ def test_plan_lists_what_the_run_sends(tmp_path, capsys):
     # One file alone: its references resolve against its own directory.
     assert plan(tmp_path / "detail.cfg") == plan(tmp_path)
     (tmp_path / "lib/kinds.ini").write_text("[quorvane]\naction = k\nof = output(detail.cfg)\n")
-    chain = plan(tmp_path)[0]["chain"]
-    assert [link.get("loops", False) for link in chain] == [False, False, True]
+    # Every check on the loop is marked, and stops at itself.
+    assert [(c["follows"]["loops"], c["errors"], c["stops_at"] == c["path"])
+            for c in plan(tmp_path)] == [(True, ["HS503"], True)] * 3
 
 
 def test_a_reader_that_goes_away_ends_the_command_quietly(tmp_path):
@@ -315,3 +358,195 @@ def test_a_reader_that_goes_away_ends_the_command_quietly(tmp_path):
     done = subprocess.run(f"'{LINT_SCRIPT}' '{tmp_path}' | head -1; exit ${{PIPESTATUS[0]}}",
                           shell=True, executable="/bin/bash", capture_output=True, text=True)
     assert (done.returncode, done.stderr, len(done.stdout.splitlines())) == (141, "", 1)
+
+
+@pytest.mark.parametrize("files, argv, stdout, count", [
+    ({"a.cfg": PLAIN}, [], [], "Found 0 errors and 0 warnings in 1 check file."),
+    ({"a.cfg": "[quorvane]\naction = 5%\n", "b.cfg": "[quorvane]\nname = x\n"}, [], 2,
+     "Found 1 error and 1 warning in 2 check files."),
+    # A summary row is no finding: it stands for those it counts, and reads as none.
+    ({"a.cfg": PLAIN + "junk\n" * 150}, [], 101,
+     "Found 150 errors and 0 warnings in 1 check file (50 of them not shown)."),
+    ({"a.cfg": PLAIN + "junk\n" * 150}, ["--ignore", "HS107"], [],
+     "Found 0 errors and 0 warnings in 1 check file."),
+])
+def test_the_count_and_the_summaries(capsys, tmp_path, files, argv, stdout, count):
+    make(tmp_path, files)
+    _, out, err = run_command(capsys, str(tmp_path), *argv)
+    assert err == count + "\n"
+    assert len(out.splitlines()) == (stdout if isinstance(stdout, int) else len(stdout))
+    if "junk" in files["a.cfg"] and not argv:
+        assert out.splitlines()[-1] == (f"{tmp_path}/a.cfg: ... 50 more HS107 errors in this "
+                                        "file, not shown (at most 100 of a code)")
+        _, out, _ = run_command(capsys, str(tmp_path), "--format", "json")
+        rows = json.loads(out)
+        assert [row["summary"] for row in rows] == [False] * 100 + [True]
+        assert rows[-1]["left_out"] == 50 and "left_out" not in rows[0]
+        _, out, _ = run_command(capsys, str(tmp_path), "--format", "github")
+        assert out.splitlines()[-1].startswith(f"::notice file={tmp_path}/a.cfg,title=HS107::")
+
+
+# What a file holds reaches the terminal as escapes: each finding one line, no raw control.
+@pytest.mark.parametrize("name, text, form, wanted", [
+    ("a.cfg", "[quorvane]\naction = x\ni = output(a\n  b.cfg)\n", "text",
+     "{d}/a.cfg:3:5: HS501 error: `output(a\\nb.cfg)` refers to {d}/a\\nb.cfg, which"),
+    ("a.cfg", "[quorvane]\naction = x\ni = output(\x1b[31mred.cfg)\n", "text",
+     "{d}/a.cfg:3:5: HS501 error: `output(\\x1b[31mred.cfg)` refers to {d}/\\x1b[31mred.cfg"),
+    ("e\x1bx\u2028.cfg", "[quorvane]\naction = 5%\n", "text", "{d}/e\\x1bx\\u2028.cfg:2:11: HS201"),
+    ("a,b:c.cfg", "[quorvane]\naction = 5%\n", "github",
+     "::error file={d}/a%2Cb%3Ac.cfg,line=2,col=11,title=HS201::a lone `%25`"),
+    ("a.cfg", "[quorvane]\naction = x\ni = output(\x1bb.cfg)\n", "github",
+     "::error file={d}/a.cfg,line=3,col=5,title=HS501::`output(\\x1bb.cfg)`"),
+    ("a.cfg", "[default]\ndescription = one\x1b[2J\n  two\n[quorvane]\nz\x1b = 1\x1b\naction=x\n",
+     "plan", "  prints:  one\\x1b[2J\n           two\n  sends:   CID = <session id>\n"
+             "           z\\x1b = '1\\x1b'\n"),
+])
+def test_nothing_raw_reaches_the_terminal(capsys, tmp_path, name, text, form, wanted):
+    (tmp_path / name).write_text(text)
+    argv = ["--plan"] if form == "plan" else ["--format", form]
+    _, out, err = run_command(capsys, str(tmp_path), *argv)
+    assert wanted.format(d=tmp_path) in out
+    assert not re.search("[\x00-\x09\x0b-\x1f\x7f\u2028]", out + err)
+    if form != "plan":
+        assert len(out.splitlines()) == 1
+
+
+BROKEN = "[quorvane]\naction = x\ni = output(lib/r.ini)\n"
+
+
+# --plan marks each check the run cannot complete, with its codes, and where down its chain.
+@pytest.mark.parametrize("files, marks", [
+    ({"a.cfg": b"[quorvane]\naction = caf\xe9\n"}, {"a.cfg": (["HS102"], "a.cfg")}),
+    ({"a.cfg": b"\xef\xbb\xbf" + PLAIN.encode()}, {"a.cfg": (["HS103"], "a.cfg")}),
+    ({"a.cfg": PLAIN + "Action = y\n"}, {"a.cfg": (["HS106"], "a.cfg")}),
+    ({"a.cfg": "[quorvane]\naction = x\ni = output(nope.cfg)\n"}, {"a.cfg": (["HS501"], "a.cfg")}),
+    ({"a.cfg": "[quorvane]\naction = x\ni = output(a.cfg)\n"}, {"a.cfg": (["HS503"], "a.cfg")}),
+    ({"a.cfg": None}, {"a.cfg": (["HS101"], "a.cfg")}),
+    # Down the chain: the check is marked with where the run ends; the one it leads to, by itself.
+    ({"a.cfg": BROKEN, "lib/r.ini": "[quorvane]\naction = %\n"},
+     {"a.cfg": ([], "lib/r.ini"), "lib/r.ini": (["HS201"], "lib/r.ini")}),
+    ({"a.cfg": BROKEN, "lib/r.ini": "[quorvane]\naction = y\ni = output(lib/s.ini)\n",
+      "lib/s.ini": "[quorvane]\naction = y\n[quorvane]\n"},
+     {"a.cfg": ([], "lib/s.ini"), "lib/r.ini": ([], "lib/s.ini"), "lib/s.ini": (["HS105"], "lib/s.ini")}),
+    ({"a.cfg": BROKEN, "lib/r.ini": PLAIN},
+     {"a.cfg": ([], None), "lib/r.ini": ([], None)}),
+    # A warning does not stop the run: it is listed, unmarked.
+    ({"a.cfg": "[defualt]\n[quorvane]\naction = x\n"}, {"a.cfg": ([], None)}),
+])
+def test_plan_marks_what_the_run_cannot_complete(capsys, tmp_path, files, marks):
+    make(tmp_path, files)
+    checks = plan(tmp_path)
+    got = {os.path.relpath(c["path"], tmp_path):
+           (c["errors"], c["stops_at"] and os.path.relpath(c["stops_at"], tmp_path)) for c in checks}
+    assert got == marks
+    _, out, _ = run_command(capsys, str(tmp_path), "--plan")
+    for check in checks:
+        errors, stop = check["errors"], check["stops_at"]
+        block = out.split(check["path"] + "\n", 1)[1] if check["listed"] else out
+        if stop == check["path"]:
+            assert f"  stops:   here, with {', '.join(errors)}: the run ends" in block
+        elif stop:
+            assert f"  stops:   down its chain, at {stop}: the run ends there" in block
+        else:
+            assert "stops:" not in out
+    if "[defualt]" in str(files):
+        assert "  warns:   HS303\n" in out
+
+
+def test_plan_names_each_check_by_the_path_the_run_opens(tmp_path):
+    make(tmp_path, {"a.cfg": PLAIN, "b.cfg": ("link", "a.cfg"),
+                    "c.cfg": "[quorvane]\naction = x\ni = output(lib/x.ini)\n",
+                    "lib/x.ini": PLAIN, "z.cfg": ("link", "lib/x.ini")})
+    checks = plan(tmp_path)
+    names = [os.path.relpath(c["path"], tmp_path) for c in checks]
+    assert sorted(names[:4]) == ["a.cfg", "b.cfg", "c.cfg", "z.cfg"] and names[4:] == ["lib/x.ini"]
+    assert [c["listed"] for c in checks] == [True] * 4 + [False]
+
+
+# A check file given alone resolves its references against the configuration directory named.
+@pytest.mark.parametrize("config_dir, codes", [(None, ["HS501"]), ("", []), ("lib", ["HS501"])])
+def test_a_lone_file_resolves_as_the_run_resolves(capsys, tmp_path, config_dir, codes):
+    make(tmp_path, {"gateway_list.cfg": PLAIN,
+                    "lib/per_gw.cfg": "[quorvane]\naction = x\ngw_name = output(gateway_list.cfg)\n"})
+    directory = None if config_dir is None else str(tmp_path / config_dir)
+    assert [f.code for f in lint(tmp_path / "lib/per_gw.cfg", directory)] == codes
+    argv = [] if directory is None else ["--config-dir", directory]
+    code, out, _ = run_command(capsys, str(tmp_path / "lib/per_gw.cfg"), "--format", "json", *argv)
+    assert (code, [f["code"] for f in json.loads(out)]) == (1 if codes else 0, codes)
+
+
+HOOK_REPOSITORY = {"gateway_list.cfg": PLAIN, "details.cfg": "[quorvane]\naction = x\ni = output(lib/per_gw.cfg)\n",
+                   "lib/per_gw.cfg": "[quorvane]\naction = x\ngw_name = output(gateway_list.cfg)\n",
+                   "lib/names.ini": PLAIN, "x.CFG": PLAIN, "checks/a.cfg": PLAIN,
+                   "checks/b.conf": PLAIN, "other/y.conf": PLAIN}
+
+
+# --changed, as the hook runs it from the top of the repository: each changed file's check
+# directory, whole, references resolved from it.
+@pytest.mark.parametrize("changed, argv, status, found", [
+    (["lib/per_gw.cfg"], [], 0, [("./x.CFG", "HS601")]),
+    (["lib/names.ini", "details.cfg"], [], 0, [("./x.CFG", "HS601")]),
+    # A renamed file fails through the file that refers to it.
+    (["gateways.cfg"], [], 1, [("./lib/per_gw.cfg", "HS501"), ("./x.CFG", "HS601")]),
+    (["x.CFG"], [], 0, [("./x.CFG", "HS601")]),
+    (["x.CFG"], ["--strict"], 1, [("./x.CFG", "HS601")]),
+    # The outermost folder that holds a check file; a folder without one is its own.
+    (["checks/b.conf"], [], 0, [("./x.CFG", "HS601")]),
+    (["checks/b.conf"], ["--config-dir", "checks"], 0, [("checks/b.conf", "HS601")]),
+    (["other/y.conf"], [], 0, [("./x.CFG", "HS601")]),
+    # No file changed: nothing to lint, even with a directory named.
+    ([], [], 0, []),
+    ([], ["--config-dir", "checks"], 0, []),
+])
+def test_changed_files_lint_their_check_directories(capsys, tmp_path, monkeypatch, changed, argv,
+                                                    status, found):
+    make(tmp_path, HOOK_REPOSITORY)
+    if changed == ["gateways.cfg"]:
+        (tmp_path / "gateway_list.cfg").rename(tmp_path / "gateways.cfg")
+    monkeypatch.chdir(tmp_path)
+    code, out, err = run_command(capsys, "--changed", "--format", "json", *argv, *changed)
+    assert code == status
+    assert [(f["path"], f["code"]) for f in json.loads(out)] == found
+
+
+def test_the_hook_reaches_every_name_the_run_might_mean():
+    hook = (Path(__file__).parent.parent / ".pre-commit-hooks.yaml").read_text()
+    settings = dict(re.findall(r"^  (\w+): (.*)$", hook, re.M))
+    pattern = re.compile(settings["files"])
+    reached = ["a.cfg", "lib/x.ini", "x.CFG", "x.conf", "X.Ini", "lib.INI"]
+    assert all(pattern.search(name) for name in reached)
+    assert not any(pattern.search(name) for name in ["a.cfg.bak", "notes.txt", "cfg"])
+    assert settings["entry"] == "harborsweep-lint --changed"
+    assert settings["args"] == "[--strict]" and settings["require_serial"] == "true"
+
+
+# Ctrl-C: the native reading asks for signals as it goes. The handler raises only on its fifth
+# tick, which comes during the lint only if the lint looks for signals while it works.
+CTRL_C = """
+import signal, sys
+from harborsweep import _lint
+from harborsweep.lint import run
+ticks = []
+def tick(number, frame):
+    ticks.append(1)
+    if len(ticks) == 5:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        raise KeyboardInterrupt
+signal.signal(signal.SIGALRM, tick)
+signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
+{call}
+"""
+
+
+@pytest.mark.parametrize("call, status, stderr", [
+    ("try:\n    _lint.check([sys.argv[1]], None, True)\nexcept KeyboardInterrupt:\n    sys.exit(3)",
+     3, ""),
+    ("run([sys.argv[1]])", 130, "harborsweep-lint: interrupted\n"),
+    ("run(['--plan', '--format', 'json', sys.argv[1]])", 130, "harborsweep-lint: interrupted\n"),
+])
+def test_ctrl_c_ends_the_lint_with_one_line(tmp_path, call, status, stderr):
+    for i in range(3000):
+        (tmp_path / f"c{i}.cfg").write_text(f"[quorvane]\naction = x\ni = output(c{i + 1}.cfg)\n")
+    done = subprocess.run([sys.executable, "-c", CTRL_C.format(call=call), str(tmp_path)],
+                          capture_output=True, text=True)
+    assert (done.returncode, done.stderr, done.stdout) == (status, stderr, "")

@@ -5,6 +5,7 @@
 #include "lint/check_model.hpp"
 
 #include "lint/ini_reader.hpp"
+#include "lint/interrupts.hpp"
 #include "lint/source_text.hpp"
 
 namespace harborsweep::lint {
@@ -38,9 +39,11 @@ std::vector<Text> split_filters(TextView value) {
 
 void model_fields(CheckModel &check, ExpansionBudget &budget) {
     const IniSection &section = *check.quorvane;
-    for (const IniOption &option : section.options)
+    for (const IniOption &option : section.options) {
+        check_interrupts();
         check.fields.push_back(
             {&option, interpolate(check.ini, section, option, budget), false, false});
+    }
     for (const IniOption &option : check.ini.defaults.options)
         if (!section.find(option.name))
             check.fields.push_back(
@@ -62,14 +65,6 @@ void model_fields(CheckModel &check, ExpansionBudget &budget) {
 
 bool is_output_reference(TextView value) {
     return starts_with(value, "output(") && ends_with(value, ")");
-}
-
-std::string join_path(const std::string &directory, const std::string &name) {
-    if (!name.empty() && name[0] == '/')
-        return name;
-    if (directory.empty() || directory.back() == '/')
-        return directory + name;
-    return directory + "/" + name;
 }
 
 CheckModel model_check(const std::string &path, const std::string &config_dir,

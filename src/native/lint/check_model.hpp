@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "lint/check_paths.hpp"
 #include "lint/decoded_text.hpp"
 #include "lint/file_bytes.hpp"
 #include "lint/ini_file.hpp"
@@ -51,9 +52,6 @@ struct CheckModel {
 // Reads `path` and works out what the run takes from it.
 CheckModel model_check(const std::string &path, const std::string &config_dir,
                        const Decoding &decoding);
-
-// os.path.join(directory, name) for file-system bytes.
-std::string join_path(const std::string &directory, const std::string &name);
 
 bool is_output_reference(TextView value);
 

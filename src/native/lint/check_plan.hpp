@@ -10,15 +10,18 @@ namespace nb = nanobind;
 
 namespace harborsweep::lint {
 
-// One dict per check the run takes, in its order: "path", "readable",
-// "description" (what the run prints, or None), "fields" (dicts of "name"
-// and "value", with "error" where the value fails to read and "expands_to"
-// on the reference followed), "filters" (the steps; [] for the whole
-// answer) and "chain" (dicts of "field" and "check" down the chain of
-// references, "loops" on one that leads back into it).
-nb::list plan_of(const LintRun &run);
-
-// A path's file-system bytes as the str os.fsdecode() gives.
-nb::str fs_text(const std::string &fs_path);
+// One dict per check: those the run takes, in its order, then those it
+// reaches only through references ("listed" false), each once, by the path
+// the run opens it by. "path", "listed", "readable", "description" (what the
+// run prints, or None), "fields" (dicts of "name" and "value", with "error"
+// where the value fails to read and "expands_to" on the reference followed),
+// "filters" (the steps; [] for the whole answer), "follows" (None, or a dict
+// of "field", "check" and "loops": the one link of its chain, the check it
+// leads to being planned by its own path), "errors" and "warnings" (the
+// codes found in it) and "stops_at" (None where the run completes the check,
+// else the path of the check, this one or one down its chain, where the run
+// ends with an error). Each check's entry holds its own link only, so the
+// plan grows with the checks, not with their chains' lengths.
+nb::list plan_of(const LintRun &run, const std::vector<Finding> &findings);
 
 }  // namespace harborsweep::lint

@@ -47,8 +47,14 @@ bool read_entries(const std::string &path, std::vector<DirectoryEntry> &names, i
             return error_number == 0;
         }
         const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back({name, entry->d_type == DT_REG || entry->d_type == DT_DIR});
+        if (name == "." || name == "..")
+            continue;
+        const bool plain = entry->d_type == DT_REG || entry->d_type == DT_DIR;
+        bool directory = entry->d_type == DT_DIR;
+        struct stat status;
+        if (!plain && ::stat((path + "/" + name).c_str(), &status) == 0)
+            directory = S_ISDIR(status.st_mode);
+        names.push_back({name, plain, directory});
     }
 }
 
@@ -76,17 +82,6 @@ bool is_directory(const std::string &path) {
     if (::stat(path.c_str(), &status) != 0)
         raise_os_error(path, errno);
     return S_ISDIR(status.st_mode);
-}
-
-std::string real_path(const std::string &path) {
-    if (path.find('\0') != std::string::npos)
-        return path;
-    char *resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return path;
-    std::string result = resolved;
-    std::free(resolved);
-    return result;
 }
 
 }  // namespace harborsweep::lint

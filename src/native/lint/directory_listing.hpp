@@ -9,7 +9,8 @@ namespace harborsweep::lint {
 
 struct DirectoryEntry {
     std::string name;
-    bool plain;  // a file or directory itself, not a link (nor of a kind unknown)
+    bool plain;      // a file or directory itself, not a link (nor of a kind unknown)
+    bool directory;  // a directory, or a link to one
 };
 
 // Raises the interpreter's OSError for `path` when it cannot be listed.
@@ -21,8 +22,5 @@ std::vector<DirectoryEntry> list_directory_quietly(const std::string &path);
 // Whether `path` names a directory (links followed); raises the OSError of
 // a path that does not exist or cannot be looked at.
 bool is_directory(const std::string &path);
-
-// realpath(3), or the path itself where it fails.
-std::string real_path(const std::string &path);
 
 }  // namespace harborsweep::lint

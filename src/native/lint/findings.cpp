@@ -105,7 +105,7 @@ std::vector<Finding> Findings::all() const {
         result.push_back(Finding{finding.path, 0, 0, finding.code,
                                  "and " + std::to_string(count - kMostOfOneCode) +
                                      " more like these in this file, not shown",
-                                 true});
+                                 true, count - kMostOfOneCode});
     }
     return result;
 }

@@ -58,7 +58,8 @@ struct Finding {
     size_t line = 0, column = 0;  // 1-based; 0 where there is none
     Code code;
     std::string message;   // UTF-8
-    bool summary = false;  // counts the findings of its code left out
+    bool summary = false;  // no finding: counts the findings of its code left out
+    size_t left_out = 0;   // of a summary: how many
 };
 
 // The findings of a run. A file gives at most kMostOfOneCode findings of one

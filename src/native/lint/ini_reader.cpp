@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include "lint/interrupts.hpp"
+
 namespace harborsweep::lint {
 namespace {
 
@@ -22,6 +24,7 @@ public:
 
     void read() {
         for (size_t i = 0; i < source_.lines.size(); ++i) {
+            check_interrupts();
             line_ = i + 1;
             if (source_.failure && i == source_.failure->lines_read_first)
                 raise(ReadError::unicode_decode, 0);

@@ -8,6 +8,7 @@
 #include <nanobind/stl/vector.h>
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 #include "lint/check_plan.hpp"
@@ -23,6 +24,8 @@ namespace {
 struct PyFinding {
     nb::object path, line, column;
     std::string code, severity, message;
+    bool summary = false;  // no finding, but how many of its code were left out
+    size_t left_out = 0;
 
     nb::dict as_dict() const {
         nb::dict fields;
@@ -32,6 +35,9 @@ struct PyFinding {
         fields["code"] = code;
         fields["severity"] = severity;
         fields["message"] = message;
+        fields["summary"] = summary;
+        if (summary)
+            fields["left_out"] = left_out;
         return fields;
     }
 };
@@ -48,11 +54,19 @@ std::vector<std::string> fs_paths(nb::handle paths) {
     return result;
 }
 
+std::optional<std::string> fs_path_or_none(nb::handle path) {
+    if (path.is_none())
+        return std::nullopt;
+    return fs_paths(nb::make_tuple(path))[0];
+}
+
 // Findings of each file together, files in the order they were met, each
 // file's from its top.
-std::vector<PyFinding> findings_of(const LintRun &run) {
+std::vector<Finding> sorted_findings(const LintRun &run) {
     std::vector<Finding> list = run.findings.all();
     std::unordered_map<std::string, size_t> rank;
+    for (const std::string &path : run.order)
+        rank.emplace(path, rank.size());
     for (const Finding &finding : list)
         rank.emplace(finding.path, rank.size());
     // A count of findings left out comes after those of its file.
@@ -62,14 +76,27 @@ std::vector<PyFinding> findings_of(const LintRun &run) {
             return ra != rb ? ra < rb : b.summary;
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });
+    return list;
+}
+
+std::vector<PyFinding> findings_of(const std::vector<Finding> &list) {
     std::vector<PyFinding> result;
     for (const Finding &finding : list) {
         const CodeInfo code = info(finding.code);
         result.push_back({fs_text(finding.path), position(finding.line), position(finding.column),
                           code.code, code.severity == Severity::error ? "error" : "warning",
-                          finding.message});
+                          finding.message, finding.summary, finding.left_out});
     }
     return result;
+}
+
+// The command's one call: the findings, the plan if asked for, and how many
+// check files were read.
+nb::tuple checked(nb::handle paths, nb::handle config_dir, bool with_plan) {
+    const LintRun run = lint_paths(fs_paths(paths), fs_path_or_none(config_dir));
+    const std::vector<Finding> findings = sorted_findings(run);
+    nb::object plan = with_plan ? nb::object(plan_of(run, findings)) : nb::none();
+    return nb::make_tuple(findings_of(findings), plan, run.files_read());
 }
 
 nb::list option_list(const IniSection &section) {
@@ -138,23 +165,31 @@ NB_MODULE(_lint, m) {
         .def_ro("code", &PyFinding::code)
         .def_ro("severity", &PyFinding::severity)
         .def_ro("message", &PyFinding::message)
+        .def_ro("summary", &PyFinding::summary)
+        .def_ro("left_out", &PyFinding::left_out)
         .def("as_dict", &PyFinding::as_dict)
         .def("__repr__", [](const PyFinding &finding) {
             return nb::str("Finding({})").format(finding.as_dict());
         });
     m.def(
-        "lint", [](nb::handle paths) { return findings_of(lint_paths(fs_paths(paths))); },
-        nb::arg("paths"), "The findings of check directories and check files.");
-    m.def(
-        "plan", [](nb::handle paths) { return plan_of(lint_paths(fs_paths(paths))); },
-        nb::arg("paths"), "What the run will send for each check, in its order.");
-    m.def(
-        "lint_and_plan",
-        [](nb::handle paths) {
-            const LintRun run = lint_paths(fs_paths(paths));
-            return nb::make_tuple(findings_of(run), plan_of(run));
+        "lint",
+        [](nb::handle paths, nb::handle config_dir) {
+            return findings_of(
+                sorted_findings(lint_paths(fs_paths(paths), fs_path_or_none(config_dir))));
         },
-        nb::arg("paths"), "Both of the above from one reading.");
+        nb::arg("paths"), nb::arg("config_dir") = nb::none(),
+        "The findings of check directories and check files.");
+    m.def(
+        "plan",
+        [](nb::handle paths, nb::handle config_dir) {
+            return nb::borrow<nb::list>(checked(paths, config_dir, true)[1]);
+        },
+        nb::arg("paths"), nb::arg("config_dir") = nb::none(),
+        "What the run will send for each check, in its order.");
+    m.def("check", &checked, nb::arg("paths"), nb::arg("config_dir") = nb::none(),
+          nb::arg("plan") = false,
+          "The findings, the plan (or None) and the number of check files read, from one "
+          "reading.");
     m.def(
         "codes",
         [] {

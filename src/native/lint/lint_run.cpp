@@ -1,12 +1,17 @@
 // The linter's run: the paths' check files in the run's order, then every
 // file a reference leads to (read with the configuration directory of the
-// check that refers to it, as the run's nested calls are), then the loops.
-// Each file is read once, keyed by its real path, as the run tells files
-// apart when it refuses a loop.
+// check that refers to it, as the run's nested calls are), then the loops
+// and which paths the run opens, then the findings under each such path.
+// Each file is read once per configuration directory, keyed by its real
+// path; each path the run opens it by is reported on.
 #include "lint/lint_run.hpp"
+
+#include <unordered_map>
+#include <unordered_set>
 
 #include "lint/check_findings.hpp"
 #include "lint/directory_listing.hpp"
+#include "lint/interrupts.hpp"
 #include "lint/messages.hpp"
 #include "lint/near_names.hpp"
 #include "lint/read_findings.hpp"
@@ -28,35 +33,58 @@ std::string lowered(std::string text) {
     return text;
 }
 
-std::string directory_of(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return "";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// The files of a directory a missing reference may have meant, listed once
+// however many references miss there: its files, not its directories.
+struct NearFiles {
+    std::vector<Text> names;
+    std::vector<Text> folded;  // as near_name() compares them
+    std::vector<std::string> reals;
+    // Names a near name is still looked for among, over all the references
+    // that miss here: a directory of thousands of names and thousands of
+    // references must not take their product in time.
+    size_t budget = 200'000;
+};
+
+// Whether near_name() could find `candidate` close to `wanted` (both folded):
+// it takes names of about the same length, or one that begins the other, of
+// four letters at least. Cheap, so that it is asked of every name.
+bool may_be_near(TextView wanted, TextView candidate) {
+    const size_t a = wanted.size(), b = candidate.size();
+    if ((a > b ? a - b : b - a) <= 2)
+        return true;
+    return a >= 4 && b >= 4 && wanted.substr(0, 4) == candidate.substr(0, 4);
 }
 
 class Linter {
 public:
     LintRun run;
 
+    explicit Linter(const std::optional<std::string> &config_dir) : config_dir_(config_dir) {}
+
     void lint_path(const std::string &path) {
+        check_interrupts();
         if (!is_directory(path)) {
-            add_check(path, directory_of(path), true);
+            add_path(path, config_dir_ ? *config_dir_ : directory_of(path), true);
             return;
         }
-        bool any = false;
+        run.order.push_back(path);
         // The real path of an entry that is no link is the directory's, joined
         // with its name: one realpath() for the directory, not one per file.
         const std::string real_directory = real_path(path);
-        for (const DirectoryEntry &entry : list_directory(path)) {
+        const std::vector<DirectoryEntry> entries = list_directory(path);
+        std::vector<const DirectoryEntry *> skipped;
+        bool any = false;
+        for (const DirectoryEntry &entry : entries) {
+            check_interrupts();
             if (ends_with_bytes(entry.name, ".cfg")) {
                 any = true;
                 const std::string real = entry.plain ? join_path(real_directory, entry.name) : "";
-                add_check(join_path(path, entry.name), path, true, real);
-            } else {
-                note_skipped(path, entry.name);
+                add_path(join_path(path, entry.name), path, true, real);
+            } else if (!entry.directory) {
+                skipped.push_back(&entry);
             }
         }
+        note_skipped(path, entries, skipped);
         if (!any)
             run.findings.add(path, 0, 0, Code::no_checks,
                              "no check files here (names ending in `.cfg`): the run logs in, "
@@ -64,116 +92,197 @@ public:
     }
 
     void follow_references() {
-        for (size_t i = 0; i < run.checks.size(); ++i) {
-            if (!run.checks[i].reference)
+        for (size_t model = 0; model < run.models.size(); ++model) {
+            check_interrupts();
+            if (!run.models[model].reference)
                 continue;
-            const std::string target = run.checks[i].reference->target;
-            const std::string config_dir = run.checks[i].config_dir;
-            long next = static_cast<long>(add_check(target, config_dir, false, real_path(target)));
-            if (!run.checks[static_cast<size_t>(next)].readable()) {
-                report_unreadable_target(i, static_cast<size_t>(next));
-                next = -1;
-            }
-            run.follows[i] = next;
+            const std::string target = run.models[model].reference->target;
+            const std::string config_dir = run.models[model].config_dir;
+            const size_t path = add_path(target, config_dir, false);
+            run.target[model] = static_cast<long>(path);
+            const size_t next = run.paths[path].model;
+            if (run.models[next].readable())
+                run.follows[model] = static_cast<long>(next);
         }
     }
 
-    void report_skipped() {
-        for (const auto &[path, meant] : skipped_)
-            if (read_.find(real_path(path)) == read_.end())
-                run.findings.add(path, 0, 0, Code::skipped_name,
-                                 "never run: the run takes only names ending in `.cfg` (in "
-                                 "lower case); rename it " +
-                                     quoted(path_text(meant)));
+    // Each path the run opens, with the findings of its file, as the run
+    // meets them through that path.
+    void report() {
+        for (size_t path = 0; path < run.paths.size(); ++path) {
+            check_interrupts();
+            const CheckPath &at = run.paths[path];
+            CheckModel &check = run.models[at.model];
+            if (!at.read)
+                continue;
+            if (!check.readable()) {
+                if (at.listed)
+                    run.findings.add(at.path, 0, 0, Code::unreadable,
+                                     unreadable_message(check, true));
+                continue;
+            }
+            const std::string first = check.path;
+            check.path = at.path;
+            find_in_check(check, at.listed, run.decoding, run.findings);
+            if (run.target[at.model] >= 0 && run.follows[at.model] < 0)
+                report_unreadable_target(at.model);
+            if (run.loop[at.model] >= 0)
+                report_loop(run, path);
+            check.path = first;
+        }
+        report_skipped();
     }
 
 private:
     // `real`: the file's real path where the caller knows it.
-    size_t add_check(const std::string &path, const std::string &config_dir, bool listed,
-                     const std::string &real = "") {
-        const std::string key = real.empty() ? real_path(path) : real;
-        auto known = read_.find(key);
-        size_t index;
-        if (known != read_.end()) {
-            index = known->second;
-        } else {
-            index = run.checks.size();
-            run.checks.push_back(model_check(path, config_dir, run.decoding));
-            run.follows.push_back(-1);
-            read_.emplace(key, index);
-            examine(run.checks.back(), listed);
+    size_t add_path(const std::string &path, const std::string &config_dir, bool listed,
+                    const std::string &real = "") {
+        auto [known, fresh] = paths_.try_emplace(path + '\0' + config_dir, run.paths.size());
+        if (fresh) {
+            const size_t model = add_model(real.empty() ? real_path(path) : real, path, config_dir);
+            run.paths.push_back({path, model, false, false});
+            run.order.push_back(path);
         }
-        if (listed)
-            run.run_order.push_back(index);
-        return index;
+        CheckPath &entry = run.paths[known->second];
+        if (listed && !entry.listed) {
+            entry.listed = true;
+            run.run_order.push_back(known->second);
+        }
+        return known->second;
     }
 
-    void examine(const CheckModel &check, bool listed) {
-        if (check.readable())
-            find_in_check(check, listed, run.decoding, run.findings);
-        else if (listed)
-            run.findings.add(check.path, 0, 0, Code::unreadable, unreadable_message(check, true));
+    size_t add_model(const std::string &real, const std::string &path,
+                     const std::string &config_dir) {
+        auto [known, fresh] = models_.try_emplace(real + '\0' + config_dir, run.models.size());
+        if (fresh) {
+            run.models.push_back(model_check(path, config_dir, run.decoding));
+            run.target.push_back(-1);
+            run.follows.push_back(-1);
+            reals_.push_back(real);
+        }
+        return known->second;
     }
 
-    // A name the run passes over, though it looks meant as a check file;
+    // Names the run passes over, though they look meant as check files;
     // said once the references are followed, unless one of them reads it.
-    void note_skipped(const std::string &directory, const std::string &name) {
-        const std::string folded = lowered(name);
-        std::string stem;
-        for (std::string_view ending : {".cfg", ".conf", ".ini"})
-            if (ends_with_bytes(folded, ending) && name.size() > ending.size())
-                stem = name.substr(0, name.size() - ending.size());
-        if (!stem.empty())
-            skipped_.push_back({join_path(directory, name), stem + ".cfg"});
+    void note_skipped(const std::string &directory, const std::vector<DirectoryEntry> &entries,
+                      const std::vector<const DirectoryEntry *> &skipped) {
+        std::unordered_set<std::string> taken;
+        for (const DirectoryEntry *entry : skipped) {
+            const std::string folded = lowered(entry->name);
+            std::string stem;
+            for (std::string_view ending : {".cfg", ".conf", ".ini"})
+                if (ends_with_bytes(folded, ending) && entry->name.size() > ending.size())
+                    stem = entry->name.substr(0, entry->name.size() - ending.size());
+            if (stem.empty())
+                continue;
+            if (taken.empty())
+                for (const DirectoryEntry &other : entries)
+                    taken.insert(other.name);
+            skipped_.push_back(
+                {join_path(directory, entry->name), stem + ".cfg", taken.count(stem + ".cfg") > 0});
+        }
     }
 
-    void report_unreadable_target(size_t referring, size_t target) {
-        const CheckModel &check = run.checks[referring];
-        const CheckModel &missing = run.checks[target];
-        const RequestField &field = check.fields[check.reference->field];
+    void report_skipped() {
+        std::unordered_set<std::string> read;
+        for (const CheckPath &path : run.paths)
+            if (path.read)
+                read.insert(reals_[path.model]);
+        for (const Skipped &name : skipped_) {
+            if (read.count(real_path(name.path)))
+                continue;
+            std::string message =
+                "never run: the run takes only names ending in `.cfg` (in lower "
+                "case); ";
+            message += name.taken ? "give it a name ending in `.cfg` (" +
+                                        quoted(path_text(name.meant)) + " is taken)"
+                                  : "rename it " + quoted(path_text(name.meant));
+            run.findings.add(name.path, 0, 0, Code::skipped_name, std::move(message));
+        }
+    }
+
+    void report_unreadable_target(size_t referring) {
+        const CheckModel &check = run.models[referring];
+        const CheckPath &to = run.paths[static_cast<size_t>(run.target[referring])];
+        const std::string &missing = to.path;
+        const CheckModel &target = run.models[to.model];
         if (check.reference->name.empty())
             return;  // reported as an empty reference
+        const RequestField &field = check.fields[check.reference->field];
         std::string message =
-            quoted(field.value.value) + " refers to " + display_path(missing.path) + ", which ";
-        if (missing.read_failure && missing.read_failure->python_class == "FileNotFoundError") {
-            message += "does not exist: the run ends with FileNotFoundError";
-            const std::string where = directory_of(missing.path);
-            std::vector<Text> names;
-            for (const DirectoryEntry &entry : list_directory_quietly(where.empty() ? "." : where))
-                names.push_back(path_text(entry.name));
-            const size_t slash = missing.path.rfind('/');
-            const Text wanted = path_text(
-                slash == std::string::npos ? missing.path : missing.path.substr(slash + 1));
+            quoted(field.value.value) + " refers to " + display_path(missing) + ", which ";
+        if (target.read_failure && target.read_failure->python_class == "FileNotFoundError")
+            message += "does not exist: the run ends with FileNotFoundError; " +
+                       near_file(missing, reals_[referring]);
+        else
+            message += unreadable_message(target, false);
+        run.findings.add(check.path, field.option->line, field.option->value_column,
+                         Code::missing_check, std::move(message));
+    }
+
+    // What a missing file's name may have meant: a file beside it, never the
+    // file that refers to it (that would be a loop).
+    std::string near_file(const std::string &missing, const std::string &referring_real) {
+        const std::string where = directory_of(missing);
+        NearFiles &files = near_files(where.empty() ? "." : where);
+        const size_t slash = missing.rfind('/');
+        const Text wanted =
+            path_text(slash == std::string::npos ? missing : missing.substr(slash + 1));
+        const Text key = ascii_lower(strip(wanted));
+        std::vector<Text> names;
+        for (size_t i = 0; i < files.names.size(); ++i)
+            if (files.reals[i] != referring_real && may_be_near(key, files.folded[i]))
+                names.push_back(files.names[i]);
+        if (names.size() <= files.budget) {
+            files.budget -= names.size();
             if (auto near = near_name(wanted, names))
-                message += "; did you mean " + quoted(*near) + "?";
-            else
-                message += "; name an existing check file";
-        } else {
-            message += unreadable_message(missing, false);
+                return "did you mean " + quoted(*near) + "?";
         }
-        findings_at_field(check, field, Code::missing_check, std::move(message));
+        return "name an existing check file";
     }
 
-    void findings_at_field(const CheckModel &check, const RequestField &field, Code code,
-                           std::string message) {
-        run.findings.add(check.path, field.option->line, field.option->value_column, code,
-                         std::move(message));
+    NearFiles &near_files(const std::string &directory) {
+        auto [known, fresh] = near_files_.try_emplace(directory);
+        if (fresh) {
+            const std::string real_directory = real_path(directory);
+            for (const DirectoryEntry &entry : list_directory_quietly(directory)) {
+                if (entry.directory)
+                    continue;
+                known->second.names.push_back(path_text(entry.name));
+                known->second.folded.push_back(ascii_lower(strip(known->second.names.back())));
+                known->second.reals.push_back(entry.plain
+                                                  ? join_path(real_directory, entry.name)
+                                                  : real_path(join_path(directory, entry.name)));
+            }
+        }
+        return known->second;
     }
 
-    std::unordered_map<std::string, size_t> read_;
-    std::vector<std::pair<std::string, std::string>> skipped_;  // path, the name meant
+    struct Skipped {
+        std::string path, meant;
+        bool taken;  // the name meant is another entry's already
+    };
+
+    std::optional<std::string> config_dir_;
+    std::unordered_map<std::string, size_t> paths_;   // path and configuration directory
+    std::unordered_map<std::string, size_t> models_;  // real path and configuration directory
+    std::vector<std::string> reals_;                  // per model
+    std::unordered_map<std::string, NearFiles> near_files_;
+    std::vector<Skipped> skipped_;
 };
 
 }  // namespace
 
-LintRun lint_paths(const std::vector<std::string> &paths) {
-    Linter linter;
+LintRun lint_paths(const std::vector<std::string> &paths,
+                   const std::optional<std::string> &config_dir) {
+    Linter linter(config_dir);
     linter.run.decoding = decoding_of_open();
     for (const std::string &path : paths)
         linter.lint_path(path);
     linter.follow_references();
-    linter.report_skipped();
-    find_reference_loops(linter.run.checks, linter.run.follows, linter.run.findings);
+    find_loops_and_reads(linter.run);
+    linter.report();
     return std::move(linter.run);
 }
 

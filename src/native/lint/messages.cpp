@@ -88,37 +88,6 @@ std::string quoted(TextView text) {
 
 std::string quoted(std::string_view ascii) { return quoted(from_ascii(ascii)); }
 
-Text path_text(const std::string &fs_path) {
-    Text text;
-    size_t i = 0;
-    while (i < fs_path.size()) {
-        const unsigned char byte = static_cast<unsigned char>(fs_path[i]);
-        if (byte < 0x80) {
-            text += byte;
-            ++i;
-            continue;
-        }
-        const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-        char32_t c = length == 1 ? 0xFFFD : byte & (0x3F >> (length - 1));
-        bool good = length > 1 && i + length <= fs_path.size();
-        for (size_t k = 1; good && k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(fs_path[i + k]);
-            good = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        text += good ? c : U'\uFFFD';
-        i += good ? length : 1;
-    }
-    return text;
-}
-
-std::string display_path(const std::string &fs_path) { return to_utf8(path_text(fs_path)); }
-
-std::string base_name(const std::string &fs_path) {
-    const size_t slash = fs_path.rfind('/');
-    return display_path(slash == std::string::npos ? fs_path : fs_path.substr(slash + 1));
-}
-
 Explanation explain(const Interpolated &value, const Text &owner, const IniFile &file) {
     switch (value.error) {
     case InterpolationError::syntax:

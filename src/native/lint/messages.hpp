@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "lint/check_paths.hpp"
 #include "lint/interpolation.hpp"
 
 namespace harborsweep::lint {
@@ -13,13 +14,6 @@ namespace harborsweep::lint {
 // `text`, cut short when long, line ends shown as \n.
 std::string quoted(TextView text);
 std::string quoted(std::string_view ascii);
-
-// A path's file-system bytes as text; bytes that are not UTF-8 show as
-// U+FFFD (the finding itself keeps the exact path).
-Text path_text(const std::string &fs_path);
-// The path of a file for a message, as UTF-8.
-std::string display_path(const std::string &fs_path);
-std::string base_name(const std::string &fs_path);
 
 struct Explanation {
     std::string what;   // "a lone `%`"
