@@ -29,7 +29,7 @@ nb::list fields_of(const CheckModel &check) {
         entry["name"] = to_python(field.option->name);
         if (field.value.error != InterpolationError::none) {
             entry["value"] = nb::none();
-            entry["error"] = python_class_of(field.value.error);
+            entry["error"] = interpolation_error_class(field.value.error);
         } else {
             entry["value"] = to_python(field.value.value);
         }

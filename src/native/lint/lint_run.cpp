@@ -7,11 +7,11 @@
 
 #include "lint/check_findings.hpp"
 #include "lint/directory_listing.hpp"
+#include "lint/file_decoding.hpp"
 #include "lint/messages.hpp"
 #include "lint/near_names.hpp"
 #include "lint/read_findings.hpp"
 #include "lint/reference_loops.hpp"
-#include "lint/source_text.hpp"
 
 namespace harborsweep::lint {
 namespace {
@@ -172,6 +172,7 @@ LintRun lint_paths(const std::vector<std::string> &paths) {
     for (const std::string &path : paths)
         linter.lint_path(path);
     linter.follow_references();
+    find_filters_sent(linter.run.checks, linter.run.follows, linter.run.findings);
     linter.report_skipped();
     find_reference_loops(linter.run.checks, linter.run.follows, linter.run.findings);
     return std::move(linter.run);
