@@ -20,13 +20,13 @@ void split_into_lines(nb::handle text, LineSink &sink) {
 }
 
 // Lines, and the column after the last one's text, of a decoded prefix.
-struct Position {
+struct DecodedPosition {
     size_t ended_lines = 0, column = 1;
     bool ends_with_cr = false;
 };
 
-Position position_after(const Text &prefix) {
-    Position at;
+DecodedPosition position_after(const Text &prefix) {
+    DecodedPosition at;
     for (size_t i = 0; i < prefix.size(); ++i) {
         const char32_t c = prefix[i];
         if (c == U'\n' || (c == U'\r' && i + 1 < prefix.size() && prefix[i + 1] != U'\n')) {
@@ -68,14 +68,15 @@ std::optional<DecodeFailure> decode_with_codec(const std::string &bytes, const D
         start = nb::cast<size_t>(nb::getattr(value, "start", nb::int_(0)));
         reason = nb::cast<std::string>(nb::str(nb::getattr(value, "reason", value)));
     }
-    const Position at = position_after(decode_prefix(name, bytes, start));
+    const DecodedPosition at = position_after(decode_prefix(name, bytes, start));
     return DecodeFailure{start,     static_cast<unsigned char>(bytes[start]),
                          reason,    at.ended_lines + 1,
                          at.column, start};
 }
 
 size_t codec_lines_ended(const std::string &bytes, const Decoding &decoding, size_t end) {
-    const Position read = position_after(decode_prefix(nb::str(decoding.name.c_str()), bytes, end));
+    const DecodedPosition read =
+        position_after(decode_prefix(nb::str(decoding.name.c_str()), bytes, end));
     // A "\r" at the end of the decoded text waits for the character after it.
     return read.ended_lines - (read.ends_with_cr ? 1 : 0);
 }

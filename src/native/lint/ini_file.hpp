@@ -76,12 +76,17 @@ private:
 
 // Lines, columns and offsets fit 32 bits: no file larger than 256 MiB is read.
 struct IniOption {
-    TextView name;  // lowercased, as optionxform() leaves it; kept in IniFile::names
-    Text value;     // its lines joined with "\n", trailing whitespace dropped
+    TextView name;   // lowercased, as optionxform() leaves it
+    TextView value;  // its lines joined with "\n", trailing whitespace dropped
+    // (both kept in IniFile::texts)
     uint32_t line = 0, name_column = 0, value_column = 0;
     uint32_t first_line_end = 0;  // the length of the value's first line
     bool name_folded = false;   // written with capitals that the reader lowered
     bool has_percent = false;   // get() interpolates it
+    // Where the interpolator of that number keeps its summary of the value
+    // (in the room the fields above leave).
+    mutable uint16_t memo_generation = 0;
+    mutable uint32_t memo = 0;
 };
 
 struct IniSection {
@@ -139,7 +144,8 @@ struct IniFile {
     // The first of them, and how many more.
     std::vector<IniContinuation> continuations;
     size_t more_continuations = 0;
-    TextStore names;
+    TextStore texts;  // the options' names and values
+    mutable uint16_t interpolations = 0;  // interpolators made for it, counted round
     std::optional<DecodeFailure> decode_failure;
 
     NameIndex index;  // of the sections

@@ -38,13 +38,13 @@ private:
         const bool comment = !trimmed.empty() && (trimmed[0] == U'#' || trimmed[0] == U';');
         if (trimmed.empty() || comment) {
             if (!comment && option_ != nullptr && option_named_)
-                option_->value += U'\n';
+                file_.texts.extend(option_->value, U"\n");
             return;
         }
         const size_t indent = static_cast<size_t>(trimmed.data() - line.data());
         if (section_ != kNoSection && option_ != nullptr && option_named_ && indent > indent_) {
-            option_->value += U'\n';
-            option_->value += trimmed;
+            file_.texts.extend(option_->value, U"\n");
+            file_.texts.extend(option_->value, trimmed);
             note_continuation(trimmed, indent + 1);
             return;
         }
@@ -190,7 +190,7 @@ private:
         const size_t value_column = column + (value.data() - text.data());
         const bool folded = name != written;
         section.options.push_back(IniOption{
-            file_.names.keep(name), Text(value), static_cast<uint32_t>(line_),
+            file_.texts.keep(name), file_.texts.keep(value), static_cast<uint32_t>(line_),
             static_cast<uint32_t>(column),
             static_cast<uint32_t>(value.empty() ? column + text.size() : value_column), 0, folded});
         section.index.added(section.options);
@@ -209,10 +209,10 @@ private:
 
     static void finish_values(IniSection &section) {
         for (IniOption &option : section.options) {
-            option.value.resize(rstrip(option.value).size());
+            option.value = rstrip(option.value);
             option.first_line_end =
                 static_cast<uint32_t>(std::min(option.value.find(U'\n'), option.value.size()));
-            option.has_percent = option.value.find(U'%') != Text::npos;
+            option.has_percent = option.value.find(U'%') != TextView::npos;
         }
     }
 

@@ -9,7 +9,7 @@
 #include "lint/interpolation.hpp"
 
 #include <algorithm>
-#include <unordered_map>
+#include <optional>
 #include <vector>
 
 namespace harborsweep::lint {
@@ -39,18 +39,18 @@ struct Stair {
 };
 
 struct Summary {
-    bool done = false;     // false while it is being worked out
-    bool endless = false;  // it reaches a value that refers back to itself
-    InterpolationError error = InterpolationError::none;  // the first mistake, depth aside
     Mistake mistake;
-    uint8_t height = 0;  // how deep its references nest below it, counted to kDeep
     uint64_t length = 0, references = 0;  // up to its mistake, if any
     uint64_t work = 0;                    // characters scanned and copied to build it
     char32_t head[kHead] = {};
-    uint8_t head_size = 0;
     char32_t last = 0;
     uint32_t stairs = 0;  // in State::stairs
+    InterpolationError error = InterpolationError::none;  // the first mistake, depth aside
+    uint8_t height = 0;  // how deep its references nest below it, counted to kDeep
+    uint8_t head_size = 0;
     uint8_t stair_count = 0;
+    bool done = false;     // false while it is being worked out
+    bool endless = false;  // it reaches a value that refers back to itself
 
     void literal(TextView text) {
         if (text.empty())
@@ -89,11 +89,22 @@ struct Interpolator::State {
     const IniFile &file;
     const IniSection &section;
     uint64_t &kept;
-    std::unordered_map<const IniOption *, size_t> index;
+    uint16_t generation;  // marks the options' summaries as this interpolator's
     std::vector<Summary> summaries;
     std::vector<Stair> stairs;
     std::vector<Stair> stair_stack;
     std::vector<Frame> frames;
+
+    std::optional<size_t> known(const IniOption &option) const {
+        if (option.memo_generation != generation)
+            return std::nullopt;
+        return option.memo;
+    }
+
+    void remember(const IniOption &option, size_t at) {
+        option.memo = static_cast<uint32_t>(at);
+        option.memo_generation = generation;
+    }
 
     const IniOption *lookup(TextView name) const {
         if (const IniOption *own = section.find(name))
@@ -103,8 +114,8 @@ struct Interpolator::State {
 
     // The summary of an option whose value holds a "%".
     size_t summary_of(const IniOption &option) {
-        if (auto found = index.find(&option); found != index.end())
-            return found->second;
+        if (const std::optional<size_t> found = known(option))
+            return *found;
         const size_t first = open(option);
         while (!frames.empty())
             step();
@@ -114,7 +125,7 @@ struct Interpolator::State {
     size_t open(const IniOption &option) {
         const size_t at = summaries.size();
         summaries.emplace_back();
-        index.emplace(&option, at);
+        remember(option, at);
         frames.push_back(Frame{&option, at, 0, stair_stack.size(), nullptr});
         return at;
     }
@@ -163,8 +174,7 @@ struct Interpolator::State {
                 summary.literal(child->value);
                 continue;
             }
-            auto known = index.find(child);
-            if (known == index.end()) {  // worked out first, then this scan goes on
+            if (!known(*child)) {  // worked out first, then this scan goes on
                 frame.awaited = child;
                 open(*child);
                 return;
@@ -177,7 +187,7 @@ struct Interpolator::State {
 
     // Adds a referenced value's summary; false where the value ends there.
     bool take_child(Frame &frame, Summary &summary, const IniOption &child) {
-        const Summary &part = summaries[index.at(&child)];
+        const Summary &part = summaries[*known(child)];
         const uint8_t height =
             part.done ? static_cast<uint8_t>(std::min<int>(kDeep, part.height + 1)) : kDeep;
         if (height > summary.height) {
@@ -222,7 +232,7 @@ struct Interpolator::State {
         const IniOption *option = &top;
         uint64_t length = 0, references = 0;
         for (int depth = 1;; ++depth) {
-            const Summary &summary = summaries[index.at(option)];
+            const Summary &summary = summaries[*known(*option)];
             const Stair *stair = &stairs[summary.stairs];
             while (depth + stair->height <= kMaxDepth)
                 ++stair;
@@ -278,16 +288,16 @@ struct Interpolator::State {
             result.last = option.value.empty() ? 0 : option.value.back();
             return result;
         }
-        const bool known = index.count(&option);
+        const bool seen = known(option).has_value();
         const size_t at = summary_of(option);
         const Summary &summary = summaries[at];
         if (1 + summary.height > kMaxDepth)
             find_depth_error(option, result);
         else
             take(summary, option, budget, result);
-        if (!known && at + 1 == summaries.size()) {  // no other value needs it yet
+        if (!seen && at + 1 == summaries.size()) {  // no other value needs it yet
             stairs.resize(summary.stairs);
-            index.erase(&option);
+            option.memo_generation = 0;
             summaries.pop_back();
         }
         return result;
@@ -325,7 +335,9 @@ struct Interpolator::State {
 TextView Interpolated::rest() const { return TextView(where->at->value).substr(where->offset); }
 
 Text Interpolated::missing() const {
-    return lower(TextView(where->at->value).substr(where->offset + 2, where->name_length));
+    // No more of it than a message shows, however long the name.
+    const size_t shown = std::min<size_t>(where->name_length, 256);
+    return lower(TextView(where->at->value).substr(where->offset + 2, shown));
 }
 
 const char *interpolation_error_class(InterpolationError error) {
@@ -344,8 +356,27 @@ const char *interpolation_error_class(InterpolationError error) {
     return "";
 }
 
+namespace {
+
+// A number no other interpolator of the file now marks summaries with.
+uint16_t new_generation(const IniFile &file) {
+    if (++file.interpolations == 0) {  // wrapped round: every mark is cleared
+        auto clear = [](const IniSection &section) {
+            for (const IniOption &option : section.options)
+                option.memo_generation = 0;
+        };
+        clear(file.defaults);
+        for (const IniSection &section : file.sections)
+            clear(section);
+        ++file.interpolations;
+    }
+    return file.interpolations;
+}
+
+}  // namespace
+
 Interpolator::Interpolator(const IniFile &file, const IniSection &section, uint64_t &kept)
-    : state_(new State{file, section, kept, {}, {}, {}, {}, {}}) {}
+    : state_(new State{file, section, kept, new_generation(file), {}, {}, {}, {}}) {}
 
 Interpolator::~Interpolator() = default;
 

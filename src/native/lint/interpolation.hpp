@@ -12,7 +12,7 @@
 
 namespace harborsweep::lint {
 
-enum class InterpolationError {
+enum class InterpolationError : uint8_t {
     none,
     syntax,          // InterpolationSyntaxError
     missing_option,  // InterpolationMissingOptionError
@@ -53,6 +53,7 @@ struct Interpolated {
 
 // The values as read in one section (its options and [DEFAULT]'s), each
 // option's expansion worked out once and reused wherever it is referred to.
+// One at a time for a file: it keeps its summaries' places in the options.
 class Interpolator {
 public:
     // `kept`: how many characters' work of values the file may still keep

@@ -69,8 +69,12 @@ private:
     void end_line() {
         out_.line(current_);
         current_.clear();
+        if (current_.capacity() > kKept)  // one long line need not hold the rest's room
+            Text().swap(current_);
         ++lines_;
     }
+
+    static constexpr size_t kKept = size_t{1} << 16;
 
     LineSink &out_;
     Text current_;

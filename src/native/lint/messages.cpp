@@ -136,8 +136,9 @@ std::optional<Text> ReferableNames::near(TextView written, const Interpolated &v
             for (const IniOption &option : file_.defaults.options)
                 if (!section_.find(option.name))
                     names_.push_back(option.name);
-        // Enough to compare each name letter by letter a few dozen times.
-        budget_ = 64 * names_.size() + 4096;
+        // Enough to compare each name letter by letter a few times: a few
+        // searches through many names, or many through a few.
+        budget_ = 4 * names_.size() + 4096;
     }
     const TextView at = value.mistake().at ? TextView(value.mistake().at->name) : TextView();
     return near_name(written, names_, budget_, {owner.name, at});

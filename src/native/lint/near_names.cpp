@@ -51,22 +51,34 @@ size_t distance(TextView a, TextView b) {
     return previous[b.size()];
 }
 
+// An edit changes the count of at most two letters by one each (a swap
+// none), so letters counted apart (in 64 bins) that differ by more than
+// twice `most` put the names more than `most` edits apart.
+bool counts_far_apart(TextView a, TextView b, size_t most) {
+    std::array<int, 64> counts{};
+    for (char32_t c : a)
+        ++counts[fold(c) & 63];
+    for (char32_t c : b)
+        --counts[fold(c) & 63];
+    size_t apart = 0;
+    for (int count : counts)
+        apart += static_cast<size_t>(count < 0 ? -count : count);
+    return apart > 2 * most;
+}
+
 bool begins(TextView large, TextView small) {
     return small.size() >= 4 && large.size() > small.size() &&
            same(large.substr(0, small.size()), small);
 }
 
 // Lower is closer; nullopt for not close.
-std::optional<size_t> closeness(TextView written, TextView candidate, size_t &budget) {
+std::optional<size_t> closeness(TextView written, TextView candidate) {
     if (same(written, candidate))
         return 0;
     const size_t shorter = std::min(written.size(), candidate.size());
     const size_t longer = std::max(written.size(), candidate.size());
     const size_t most = shorter >= 6 ? 2 : 1;
-    if (longer - shorter <= most) {
-        if (budget == 0)
-            return std::nullopt;
-        --budget;
+    if (longer - shorter <= most && !counts_far_apart(written, candidate, most)) {
         const size_t edits = distance(written, candidate);
         if (edits <= most)
             return edits;
@@ -94,7 +106,8 @@ std::optional<Text> near_name(TextView written, const std::vector<TextView> &can
             continue;
         if (budget == 0)
             return std::nullopt;
-        const std::optional<size_t> score = closeness(key, name, budget);
+        --budget;
+        const std::optional<size_t> score = closeness(key, name);
         if (score && (!best || *score < best_score)) {
             best = candidate;
             best_score = *score;

@@ -17,9 +17,8 @@ namespace harborsweep::lint {
 std::optional<Text> near_name(TextView written, const std::vector<Text> &candidates);
 
 // The same over names held elsewhere. `budget`: how many candidates may yet
-// be compared letter by letter (most are told apart by their lengths
-// alone); a search that would pass it suggests nothing, so that a file of
-// many mistakes and many names stays linear.
+// be compared; a search that would pass it suggests nothing, so that a file
+// of many mistakes and many names stays linear.
 // `unwanted`: names never to suggest.
 std::optional<Text> near_name(TextView written, const std::vector<TextView> &candidates,
                               size_t &budget, std::initializer_list<TextView> unwanted = {});

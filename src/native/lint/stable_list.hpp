@@ -97,6 +97,31 @@ public:
         return TextView(at, text.size());
     }
 
+    // `text` (kept here) with `more` after it: in place when it is the last
+    // text kept and the block has room, else copied to a block with room
+    // for as much again, so that a text grown line by line is copied a
+    // bounded number of times.
+    void extend(TextView &text, TextView more) {
+        if (more.empty())
+            return;
+        if (!blocks_.empty() && !text.empty() &&
+            text.data() + text.size() == blocks_.back().get() + used_ &&
+            used_ + more.size() <= room_) {
+            std::copy(more.begin(), more.end(), blocks_.back().get() + used_);
+            used_ += more.size();
+            text = TextView(text.data(), text.size() + more.size());
+            return;
+        }
+        const size_t size = text.size() + more.size();
+        room_ = std::max(2 * size, blocks_.empty() ? kFirst : std::min(room_ * 2, kLargest));
+        blocks_.emplace_back(new char32_t[room_]);
+        char32_t *at = blocks_.back().get();
+        std::copy(text.begin(), text.end(), at);
+        std::copy(more.begin(), more.end(), at + text.size());
+        used_ = size;
+        text = TextView(at, size);
+    }
+
 private:
     static constexpr size_t kFirst = 64, kLargest = 16384;
     std::vector<std::unique_ptr<char32_t[]>> blocks_;
