@@ -4,6 +4,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,8 +38,8 @@ public:
         : file_(file), section_(section) {}
 
     bool has(TextView name) const;
-    // Never the option being read, nor the one holding the mistake: either
-    // would refer to itself.
+    // Only a name whose own value reads without a mistake: never the option
+    // being read, nor the one holding the mistake, nor one that leads to it.
     std::optional<Text> near(TextView written, const Interpolated &value, const IniOption &owner);
 
 private:
@@ -47,6 +48,8 @@ private:
     std::vector<TextView> names_;
     bool gathered_ = false;
     size_t budget_ = 0;
+    uint64_t kept_ = 0;  // nothing is built: only whether a value reads
+    std::unique_ptr<Interpolator> values_;
 };
 
 // Why `value` (of the option `owner`) fails to interpolate, and the mend.
