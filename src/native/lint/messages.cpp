@@ -141,7 +141,17 @@ std::optional<Text> ReferableNames::near(TextView written, const Interpolated &v
         budget_ = 4 * names_.size() + 4096;
     }
     const TextView at = value.mistake().at ? TextView(value.mistake().at->name) : TextView();
-    return near_name(written, names_, budget_, {owner.name, at});
+    std::optional<Text> near = near_name(written, names_, budget_, {owner.name, at});
+    if (!near)
+        return near;
+    const IniOption *named = section_.find(*near);
+    if (!named)
+        named = file_.defaults.find(*near);
+    if (!values_)
+        values_ = std::make_unique<Interpolator>(file_, section_, kept_);
+    if (values_->get(*named).error != InterpolationError::none)
+        return std::nullopt;
+    return near;
 }
 
 Explanation explain(const Interpolated &value, const IniOption &owner, ReferableNames &names) {
