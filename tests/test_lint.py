@@ -225,7 +225,7 @@ def test_advice_names_what_works(tmp_path, content, code, advice, not_advised):
 
 @pytest.mark.parametrize("kind", ["fifo", "link-loop", "long-chain", "large-file", "many-mistakes",
                                   "many-marks", "multiplying", "sparse", "open-references",
-                                  "many-failing-fields", "chain-of-references"])
+                                  "many-failing-fields", "chain-of-references", "values-past-kept"])
 def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
     if kind == "fifo":
         os.mkfifo(tmp_path / "a.cfg")  # opened, a run would wait on it for ever
@@ -270,6 +270,13 @@ def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
         chain = "".join(f"a{i} = %(a{i + 1})s\n" for i in range(30))
         (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\n" + chain + "a30 = z\n")
         expected = [("a.cfg", i + 3, len(f"a{i} = ") + 1, "HS204") for i in range(20)]
+    elif kind == "values-past-kept":  # the plan shows the start of what it cannot keep
+        (tmp_path / "a.cfg").write_text("[DEFAULT]\nbig = " + "x" * (2 << 20) + "\n[quorvane]\n"
+                                        "action = x\na = %(big)s\nb = <%(big)s>\n")
+        expected = []
+        fields = {f["name"]: f for f in plan(tmp_path)[0]["fields"]}
+        assert fields["a"]["value"] == "x" * (2 << 20) and "length" not in fields["a"]
+        assert (fields["b"]["value"], fields["b"]["length"]) == ("<xxxxxxx...", (2 << 20) + 2)
     else:  # v0 would be 10**9 copies of v9, v1 10**8; v2's 10**7 the run still gets through
         chain = "".join(f"v{i} = " + f"%(v{i + 1})s" * 10 + "\n" for i in range(9))
         (tmp_path / "a.cfg").write_text(PLAIN + chain + "v9 = " + "y" * 100 + "\n")
