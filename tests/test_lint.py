@@ -137,7 +137,14 @@ MISTAKES = {
     "filters-indented-under-description": (
         {"a.cfg": "[default]\ndescription = d\n  filters = results\n  status: all\n"
                   "[quorvane]\naction = x\n"}, [("a.cfg", 3, 3, "HS109")], "option `filters`"),
-    "header-indented-under-option": ({"a.cfg": "[quorvane]\naction = x\nzone = a\n  [default]\n"},
+    "header-indented-under-description": ({"a.cfg": "[default]\ndescription = d\n  [quorvane]\n"
+                                                     "action = x\n"},
+                                           [("a.cfg", 3, 3, "HS109"), ("a.cfg", None, None, "HS301"),
+                                            ("a.cfg", 4, 1, "HS304")], "`"),
+    "indented-under-a-DEFAULT-option": ({"a.cfg": "[DEFAULT]\nregion = us\n zone = a\n[quorvane]\n"
+                                                   "action = x\n"}, [("a.cfg", 3, 2, "HS109")],
+                                         "option `zone`"),
+        "header-indented-under-option": ({"a.cfg": "[quorvane]\naction = x\nzone = a\n  [default]\n"},
                                      [("a.cfg", 4, 3, "HS109")], "section header `[default]`"),
     "indented-after-a-header": ({"a.cfg": "[quorvane]\n  action = x\n  zone = a\n"}, [], ""),
     "comments-after-values": ({"a.cfg": "[default]\nfilters = a ;b\n[quorvane]\n"
@@ -159,7 +166,13 @@ MISTAKES = {
                                        [("a.cfg", 5, 1, "HS307")], "sent to the controller"),
     "repeated-filter-steps": ({"a.cfg": "[default]\nfilters = a&, a&\n[quorvane]\naction = x\n"},
                               [("a.cfg", 2, 11, "HS402"), ("a.cfg", 2, 15, "HS402")], "stray `&`"),
-    "case-folded-reference": ({"a.cfg": "[quorvane]\naction = x\ngw_name = g\nv = %(GW_Name)s\n"},
+    # The first reference, left to right, that goes too deep is the one named.
+    "too-deep-first-on-the-left": ({"a.cfg": "[quorvane]\naction = x\nv = %(d2)s%(d1)s\n"
+                                             + "".join(f"d{i} = %(d{i + 1})s\n" for i in range(1, 12))
+                                             + "d12 = end\n"},
+                                   [("a.cfg", 3, 5, "HS204"), ("a.cfg", 4, 6, "HS204")],
+                                   "through `d11`"),
+        "case-folded-reference": ({"a.cfg": "[quorvane]\naction = x\ngw_name = g\nv = %(GW_Name)s\n"},
                               [], ""),
     # A lone "\r" ends a line: the byte after the second is at the start of line 3.
     "undecodable-after-lone-CR": ({"a.cfg": b"[default]\rdescription = x\r\xff = 1\n"},
@@ -211,6 +224,9 @@ def test_each_mistake_gives_its_finding(tmp_path, files, expected, wording):
     ("[quorvane]\naction = x\nzone = z\nv = %(zn)s\n", "HS203", "define `zn`", "%(zone)s"),
     ("[quorvane]\naction = x\nregion = r\nv = %(regoni)s\n", "HS203", "or write `%(region)s`", None),
     ("[quorvane]\naction = x\nab = r\nv = %(xy)s\n", "HS203", "define `xy`", "%(ab)s"),
+    # A swap of neighbours is one edit, for short names as for long ones.
+    ("[quorvane]\naction = x\nzone = z\nv = %(zoen)s\n", "HS203", "or write `%(zone)s`", None),
+    ("[quorvane]\naction = x\nregion = r\nv = %(regoin)s\n", "HS203", "or write `%(region)s`", None),
     # The empty reference gets no `%()s` back; an unfinished one its finished form.
     ("[quorvane]\naction = x\nv = %()s\n", "HS202", "write the name of an option between", "`%()s`"),
     ("[quorvane]\naction = x\nregion = r\nv = %(region\n", "HS202", "write `%(region)s`, or", None),

@@ -168,6 +168,19 @@ def test_reads_every_file_as_configparser_does(scratch, made):
     + "a" * 11 + " = x\n",
     "[s]\nv = %(a)s%(b)s\na = %(a)s\nb = %(c\n",
     "[s]\nv = %(b)s%(a)s\na = %(a)s\nb = %(c\n",
+    # The first mistake, left to right and depth first: a reference nested too deep
+    # before a missing one, or after it; a shallow reference before a deep one.
+    "[s]\nv = %(d1)s%(m)s\nm = %(x)s\n" + "".join(f"d{i} = %(d{i + 1})s\n" for i in range(1, 12)),
+    "[s]\nv = %(m)s%(d1)s\nm = %(x)s\n" + "".join(f"d{i} = %(d{i + 1})s\n" for i in range(1, 12)),
+    "[s]\nv = %(d2)s%(d1)s\nd12 = end\n" + "".join(f"d{i} = %(d{i + 1})s\n" for i in range(1, 12)),
+    "[s]\nv = %(a)s%(a)s\na = %(b)s%(b)s\nb = %(v)s\n",
+    # A value of [DEFAULT] reads in each section with that section's names.
+    "[DEFAULT]\na = %(b)s-%(c)s\nc = %(b)s\n[x]\nb = 1\n[y]\nb = 2\n[z]\n",
+    "[DEFAULT]\na = %(b)s-%(c)s\nc = %(b)s\n[x]\nb = 1\n[y]\n[z]\nb = %%\n",
+    # Past the sizes that the reader's storage grows through: long sections, a long value.
+    "[s]\n" + "".join(f"o{i} = %(o{i - 1})s\n" if i % 7 == 0 else f"o{i} = {i}\n"
+                      for i in range(3000)) + "O5 = again\n",
+    "[s]\na = 1\n" + "  more\n\n" * 20_000 + "b = %(a)s\n",
 ])
 def test_reads_these_files_as_configparser_does(tmp_path, text):
     path = tmp_path / "check.cfg"

@@ -20,7 +20,7 @@ constexpr int kMaxDepth = 10;
 constexpr uint8_t kDeep = kMaxDepth + 1;
 // What one get() may cost before the run is taken to fail at it: 4 Gi
 // characters is more than it can hold while it sends them, and 16 Mi
-// references take it a minute (a few microseconds each).
+// references take it most of a minute (a few microseconds each).
 constexpr uint64_t kMostCharacters = uint64_t{1} << 32;
 constexpr uint64_t kMostReferences = uint64_t{1} << 24;
 constexpr size_t kHead = 8;
@@ -273,10 +273,10 @@ struct Interpolator::State {
             const IniOption &child =
                 *lookup(lower(text.substr(percent + 2, close_at - percent - 2)));
             at = close_at + 2;
-            if (child.has_percent)
-                build(child, out);
-            else
+            if (!child.has_percent)
                 out.append(child.value);
+            else if (summaries[*known(child)].length > 0)  // an empty one costs nothing
+                build(child, out);
         }
     }
 

@@ -174,7 +174,7 @@ Explanation explain(const Interpolated &value, const IniOption &owner, Referable
     case InterpolationError::too_large:
         if (value.mistake().by_references)
             return {"references that multiply into more than 16 million lookups",
-                    "minutes of work, if not MemoryError",
+                    "a minute's work or more, if not MemoryError",
                     "refer to fewer values, or to values with fewer references"};
         return {"references that multiply into more than 4 thousand million characters",
                 "MemoryError", "refer to fewer or shorter values"};
