@@ -30,62 +30,62 @@ uint64_t plus(uint64_t a, uint64_t b) {
     return a >= most || b >= most - a ? most : a + b;
 }
 
-// A reference that reaches deeper than every one before it in its value,
-// with what the value had produced before it.
-struct Stair {
-    const IniOption *child;
-    uint8_t height;  // 1 + the child's height
-    uint64_t length, references;
-};
-
-struct Summary {
-    Mistake mistake;
-    uint64_t length = 0, references = 0;  // up to its mistake, if any
-    uint64_t work = 0;                    // characters scanned and copied to build it
-    char32_t head[kHead] = {};
-    char32_t last = 0;
-    uint32_t stairs = 0;  // in State::stairs
-    InterpolationError error = InterpolationError::none;  // the first mistake, depth aside
-    uint8_t height = 0;  // how deep its references nest below it, counted to kDeep
-    uint8_t head_size = 0;
-    uint8_t stair_count = 0;
-    bool done = false;     // false while it is being worked out
-    bool endless = false;  // it reaches a value that refers back to itself
-
-    void literal(TextView text) {
-        if (text.empty())
-            return;
-        length = plus(length, text.size());
-        work = plus(work, text.size());
-        for (size_t i = 0; i < text.size() && head_size < kHead; ++i)
-            head[head_size++] = text[i];
-        last = text.back();
-    }
-
-    void add(const Summary &child) {
-        length = plus(length, child.length);
-        references = plus(references, child.references);
-        work = plus(work, child.work);
-        for (size_t i = 0; i < child.head_size && head_size < kHead; ++i)
-            head[head_size++] = child.head[i];
-        if (child.last)
-            last = child.last;
-    }
-};
-
-// The scan of one value, on the explicit stack that replaces recursion (a
-// chain of references may be as long as the file).
-struct Frame {
-    const IniOption *option;
-    size_t summary;
-    size_t at = 0;               // where the scan goes on
-    size_t first_stair;          // its stairs, on State::stair_stack
-    const IniOption *awaited = nullptr;  // the reference being worked out
-};
-
 }  // namespace
 
 struct Interpolator::State {
+    // A reference that reaches deeper than every one before it in its value,
+    // with what the value had produced before it.
+    struct Stair {
+        const IniOption *child;
+        uint8_t height;  // 1 + the child's height
+        uint64_t length, references;
+    };
+
+    struct Summary {
+        Mistake mistake;
+        uint64_t length = 0, references = 0;  // up to its mistake, if any
+        uint64_t work = 0;                    // characters scanned and copied to build it
+        char32_t head[kHead] = {};
+        char32_t last = 0;
+        uint32_t stairs = 0;  // in State::stairs
+        InterpolationError error = InterpolationError::none;  // the first mistake, depth aside
+        uint8_t height = 0;  // how deep its references nest below it, counted to kDeep
+        uint8_t head_size = 0;
+        uint8_t stair_count = 0;
+        bool done = false;     // false while it is being worked out
+        bool endless = false;  // it reaches a value that refers back to itself
+
+        void literal(TextView text) {
+            if (text.empty())
+                return;
+            length = plus(length, text.size());
+            work = plus(work, text.size());
+            for (size_t i = 0; i < text.size() && head_size < kHead; ++i)
+                head[head_size++] = text[i];
+            last = text.back();
+        }
+
+        void add(const Summary &child) {
+            length = plus(length, child.length);
+            references = plus(references, child.references);
+            work = plus(work, child.work);
+            for (size_t i = 0; i < child.head_size && head_size < kHead; ++i)
+                head[head_size++] = child.head[i];
+            if (child.last)
+                last = child.last;
+        }
+    };
+
+    // The scan of one value, on the explicit stack that replaces recursion (a
+    // chain of references may be as long as the file).
+    struct Frame {
+        const IniOption *option;
+        size_t summary;
+        size_t at = 0;               // where the scan goes on
+        size_t first_stair;          // its stairs, on State::stair_stack
+        const IniOption *awaited = nullptr;  // the reference being worked out
+    };
+
     const IniFile &file;
     const IniSection &section;
     uint64_t &kept;
@@ -137,7 +137,7 @@ struct Interpolator::State {
         if (frame.awaited) {
             const IniOption *child = frame.awaited;
             frame.awaited = nullptr;
-            if (!take_child(frame, summary, *child))
+            if (!take_child(summary, *child))
                 return close();
         }
         const TextView text = frame.option->value;
@@ -179,14 +179,14 @@ struct Interpolator::State {
                 open(*child);
                 return;
             }
-            if (!take_child(frame, summary, *child))
+            if (!take_child(summary, *child))
                 return close();
         }
         close();
     }
 
     // Adds a referenced value's summary; false where the value ends there.
-    bool take_child(Frame &frame, Summary &summary, const IniOption &child) {
+    bool take_child(Summary &summary, const IniOption &child) {
         const Summary &part = summaries[*known(child)];
         const uint8_t height =
             part.done ? static_cast<uint8_t>(std::min<int>(kDeep, part.height + 1)) : kDeep;
@@ -320,7 +320,7 @@ struct Interpolator::State {
             build(option, text);
         } else {
             result.whole = false;
-            text.assign(summary.head, summary.head_size);
+            text = Text(TextView(summary.head, summary.head_size));
         }
         keep(result, text);
     }
@@ -358,6 +358,40 @@ const char *interpolation_error_class(InterpolationError error) {
 
 namespace {
 
+// The expansion of get() itself, without summaries, for a few values.
+bool reads_within(const IniFile &file, const IniSection &section, const IniOption &option,
+                  int depth, size_t &steps) {
+    if (depth > kMaxDepth)
+        return false;
+    const TextView text = option.value;
+    for (size_t at = 0; at < text.size();) {
+        const size_t percent = text.find(U'%', at);
+        const size_t end = percent == TextView::npos ? text.size() : percent;
+        if (end - at >= steps)
+            return false;
+        steps -= end - at + 1;
+        if (percent == TextView::npos)
+            return true;
+        const char32_t after = percent + 1 < text.size() ? text[percent + 1] : U'\0';
+        at = percent + 2;
+        if (after == U'%')
+            continue;
+        const size_t close_at = after == U'(' ? text.find(U')', percent + 2) : TextView::npos;
+        if (close_at == TextView::npos || close_at == percent + 2 || close_at + 1 >= text.size() ||
+            text[close_at + 1] != U's')
+            return false;
+        const Text name = lower(text.substr(percent + 2, close_at - percent - 2));
+        const IniOption *child = section.find(name);
+        if (!child && &section != &file.defaults)
+            child = file.defaults.find(name);
+        if (!child ||
+            (child->has_percent && !reads_within(file, section, *child, depth + 1, steps)))
+            return false;
+        at = close_at + 2;
+    }
+    return true;
+}
+
 // A number no other interpolator of the file now marks summaries with.
 uint16_t new_generation(const IniFile &file) {
     if (++file.interpolations == 0) {  // wrapped round: every mark is cleared
@@ -374,6 +408,11 @@ uint16_t new_generation(const IniFile &file) {
 }
 
 }  // namespace
+
+bool reads_cleanly(const IniFile &file, const IniSection &section, const IniOption &option,
+                   size_t most) {
+    return reads_within(file, section, option, 1, most);
+}
 
 Interpolator::Interpolator(const IniFile &file, const IniSection &section, uint64_t &kept)
     : state_(new State{file, section, kept, new_generation(file), {}, {}, {}, {}}) {}

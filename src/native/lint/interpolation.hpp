@@ -71,6 +71,12 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Whether `option` read in `section` gives a value without a mistake, found
+// within `most` steps (characters scanned and references followed); false
+// past them.
+bool reads_cleanly(const IniFile &file, const IniSection &section, const IniOption &option,
+                   size_t most);
+
 // What a file keeps whole of its values: as much again as the file, and a
 // little more.
 inline uint64_t kept_for_file(size_t size) { return (uint64_t{1} << 20) + uint64_t{size}; }

@@ -147,9 +147,8 @@ std::optional<Text> ReferableNames::near(TextView written, const Interpolated &v
     const IniOption *named = section_.find(*near);
     if (!named)
         named = file_.defaults.find(*near);
-    if (!values_)
-        values_ = std::make_unique<Interpolator>(file_, section_, kept_);
-    if (values_->get(*named).error != InterpolationError::none)
+    // A value that takes long to check is not suggested either.
+    if (!reads_cleanly(file_, section_, *named, 4096))
         return std::nullopt;
     return near;
 }

@@ -4,7 +4,6 @@
 
 #include <nanobind/nanobind.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,8 +47,6 @@ private:
     std::vector<TextView> names_;
     bool gathered_ = false;
     size_t budget_ = 0;
-    uint64_t kept_ = 0;  // nothing is built: only whether a value reads
-    std::unique_ptr<Interpolator> values_;
 };
 
 // Why `value` (of the option `owner`) fails to interpolate, and the mend.
