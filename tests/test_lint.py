@@ -129,8 +129,11 @@ MISTAKES = {
     "directory-named-cfg": ({"x.cfg": None, "y.cfg": PLAIN}, [("x.cfg", None, None, "HS101")],
                             "IsADirectoryError"),
     # What the run sends otherwise than the file reads.
-    "capitals-in-a-field": ({"a.cfg": "[quorvane]\nAction = x\nvpcId = vpc-1\n"},
-                            [("a.cfg", 3, 1, "HS306")], "sent as the field `vpcid`"),
+    "capitals-in-a-field": ({"a.cfg": "[quorvane]\nAction = x\nvpcId = vpc-1\n",
+                             "b.cfg": "[DEFAULT]\nvpcId = vpc-1\n[default]\nDescription = d\n"
+                                      "[quorvane]\naction = x\n"},
+                            [("a.cfg", 3, 1, "HS306"), ("b.cfg", 2, 1, "HS306")],
+                            "sent as the field `vpcid`"),
     "option-indented-under-action": ({"a.cfg": "[quorvane]\naction = list_gateways\n\tcloud_type = aws\n"},
                                      [("a.cfg", 3, 2, "HS109")], "option `cloud_type`"),
     # Under a description only the names read there count: the rest may be more of it.
@@ -156,10 +159,21 @@ MISTAKES = {
     "default-options-in-quorvane": ({"a.cfg": "[quorvane]\naction = x\ndescription = d\nfilters = a\n"},
                                     [("a.cfg", 3, 1, "HS307"), ("a.cfg", 4, 1, "HS307")],
                                     "move it to `[default]`"),
-    "chain-over-the-whole-answer": ({"a.cfg": "[quorvane]\naction = x\ngw = output(b.cfg)\n",
+    "description-in-both": ({"a.cfg": "[default]\ndescription = d\n[quorvane]\naction = x\n"
+                                      "description = e\n"}, [("a.cfg", 5, 1, "HS307")],
+                            "field of the request; move it"),
+    "description-only-in-quorvane": ({"a.cfg": "[default]\n[quorvane]\naction = x\ndescription = e\n"},
+                                     [("a.cfg", 4, 1, "HS307")], "and the run prints no description"),
+        "chain-over-the-whole-answer": ({"a.cfg": "[quorvane]\naction = x\ngw = output(b.cfg)\n",
                                      "b.cfg": "[quorvane]\naction = list\nfilters = results, name\n"},
                                     [("b.cfg", 3, 1, "HS307")], "runs its `gw` over the elements"),
-    "action-misspelt": ({"a.cfg": "[quorvane]\nactoin = x\nzone = a\n"}, [("a.cfg", 2, 1, "HS302")],
+    "action-misspelt-in-DEFAULT": ({"a.cfg": "[DEFAULT]\nacton = x\n[quorvane]\nzone = a\n"},
+                                   [("a.cfg", 2, 1, "HS302")], "did you mean `action`?"),
+    # With filters in [default] too, those are applied, and a chain runs over what they leave.
+    "filters-in-both": ({"a.cfg": "[quorvane]\naction = x\ngw = output(b.cfg)\n",
+                         "b.cfg": "[default]\nfilters = results\n[quorvane]\naction = l\nfilters = r\n"},
+                        [("b.cfg", 5, 1, "HS307")], "(the filters of `[default]` are); move"),
+        "action-misspelt": ({"a.cfg": "[quorvane]\nactoin = x\nzone = a\n"}, [("a.cfg", 2, 1, "HS302")],
                         "sends `actoin` instead: did you mean `action`?"),
     "DEFAULT-description-overridden": ({"a.cfg": "[DEFAULT]\ndescription = d\n[quorvane]\naction = x\n"
                                                  "description = q\n"},
@@ -241,7 +255,8 @@ def test_advice_names_what_works(tmp_path, content, code, advice, not_advised):
 
 @pytest.mark.parametrize("kind", ["fifo", "link-loop", "long-chain", "large-file", "many-mistakes",
                                   "many-marks", "multiplying", "sparse", "open-references",
-                                  "many-failing-fields", "chain-of-references", "values-past-kept"])
+                                  "many-failing-fields", "chain-of-references", "values-past-kept",
+                                  "many-continued-lines", "too-many-lookups", "too-many-characters"])
 def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
     if kind == "fifo":
         os.mkfifo(tmp_path / "a.cfg")  # opened, a run would wait on it for ever
@@ -293,6 +308,21 @@ def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
         fields = {f["name"]: f for f in plan(tmp_path)[0]["fields"]}
         assert fields["a"]["value"] == "x" * (2 << 20) and "length" not in fields["a"]
         assert (fields["b"]["value"], fields["b"]["length"]) == ("<xxxxxxx...", (2 << 20) + 2)
+    elif kind == "many-continued-lines":  # the first hundred, then a count
+        (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\n" + "  k = v\n" * 150)
+        expected = [("a.cfg", line, 3, "HS109") for line in range(3, 103)]
+        expected.append(("a.cfg", None, None, "HS109"))
+        assert "and 50 more" in lint(tmp_path)[-1].message
+    elif kind == "too-many-lookups":  # 10**8 references to empty values: time, not memory
+        chain = "".join(f"v{i} = " + f"%(v{i + 1})s" * 10 + "\n" for i in range(8))
+        (tmp_path / "a.cfg").write_text(PLAIN + chain + "v8 =\n")
+        expected = [("a.cfg", 5, 6, "HS205")]
+        assert "16 million lookups" in lint(tmp_path)[0].message
+    elif kind == "too-many-characters":  # 5,000 references to 1 MB: 5 thousand million characters
+        (tmp_path / "a.cfg").write_text(PLAIN + "big = " + "x" * (1 << 20) + "\nv = "
+                                        + "%(big)s" * 5000 + "\nw = " + "%(big)s" * 4000 + "\n")
+        expected = [("a.cfg", 6, 5, "HS205")]
+        assert "4 thousand million characters" in lint(tmp_path)[0].message
     else:  # v0 would be 10**9 copies of v9, v1 10**8; v2's 10**7 the run still gets through
         chain = "".join(f"v{i} = " + f"%(v{i + 1})s" * 10 + "\n" for i in range(9))
         (tmp_path / "a.cfg").write_text(PLAIN + chain + "v9 = " + "y" * 100 + "\n")
