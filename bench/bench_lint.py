@@ -47,6 +47,15 @@ interpreter interrupted in time.sleep() (its floor: the interpreter's own
 exit). The target: every round ends within 0.2 s, with status 130 and one
 line on standard error.
 
+(f) Check files of 10 MB in the shapes that cost most (lint_shapes.py: a
+million options, long runs of "%(", fields that all fail to interpolate, a
+large [DEFAULT] value that every field refers to, references that multiply,
+chains as long as the file, ...), each linted in a new interpreter that
+reports its CPU time and how far its resident memory grew above what it had
+before the lint (the peak, reset first); the floor is the same child reading
+the file as text and splitting it into lines. Targets: each at most 2 s and
+200 MB.
+
 In each part the contenders take turns, the order reversed every other
 round; the medians are printed, and each ratio is the median of the rounds'
 own ratios.
@@ -67,9 +76,12 @@ from pathlib import Path
 
 from harness import interleaved, ratio, target
 
+from lint_shapes import SHAPES
+
 from harborsweep import _lint
 
 FILES, LINT_ROUNDS = 10_000, 6
+SHAPE_ROUNDS, SHAPE_SECONDS, SHAPE_MEGABYTES = 2, 2.0, 200
 STARTS, IMPORTS = 12, 10
 CHAIN, CHAIN_ROUNDS, CHAIN_TARGET = 2_000, 6, 2.0
 INTERRUPTS, INTERRUPT_TARGET = 12, 0.2
@@ -387,6 +399,66 @@ def interrupt_figures(scratch):
     return max(waits["lint"]), not troubles
 
 
+# (f) Files of 10 MB in costly shapes.
+
+SHAPE_CHILD = """\
+import sys, time
+from harborsweep import _lint
+
+def status(key):
+    with open("/proc/self/status") as lines:
+        return next(int(line.split()[1]) for line in lines if line.startswith(key))
+
+path, what = sys.argv[1:]
+with open("/proc/self/clear_refs", "w") as peak:
+    peak.write("5")  # the peak resident size starts again from here
+before = status("VmRSS:")
+start = time.process_time()
+if what == "lint":
+    _lint.lint([path])
+else:
+    with open(path, errors="replace") as text:
+        text.read().splitlines()
+print(time.process_time() - start, (status("VmHWM:") - before) / 1024)
+"""
+
+
+def shape_run(path, what):
+    done = subprocess.run([sys.executable, "-c", SHAPE_CHILD, path, what],
+                          check=True, capture_output=True, text=True)
+    seconds, megabytes = (float(x) for x in done.stdout.split())
+    return seconds, megabytes
+
+
+def shape_figures(scratch):
+    print("(f) files of 10 MB in costly shapes, each in a new interpreter, "
+          f"{SHAPE_ROUNDS} rounds in turns with the floor (reading the text and splitting its lines):"
+          " median CPU time, memory grown")
+    worst_time = worst_memory = 0.0
+    for name, make in SHAPES.items():
+        path = os.path.join(scratch, "shape.cfg")
+        with open(path, "w") as file:
+            file.write(make())
+        memory = {"lint": [], "floor": []}
+
+        def measured(what):
+            def run():
+                seconds, megabytes = shape_run(path, what)
+                clock.total += seconds
+                memory[what].append(megabytes)
+            return run
+
+        clock = ReportedClock()
+        times = interleaved({"lint": measured("lint"), "floor": measured("floor")}, SHAPE_ROUNDS,
+                            collector="running", clock=clock)
+        seconds, megabytes = times["lint"].median, max(memory["lint"])
+        worst_time, worst_memory = max(worst_time, seconds), max(worst_memory, megabytes)
+        print(f"    {name + ':':<32} {seconds:5.2f} s {megabytes:6.0f} MB"
+              f"  (floor {times['floor'].median:4.2f} s {max(memory['floor']):4.0f} MB;"
+              f" {ratio(times['lint'], times['floor']):4.1f}x its time)")
+    return worst_time, worst_memory
+
+
 def main():
     print(f"harborsweep-lint, Python {sys.version.split()[0]}; ratios are the median of the rounds' own")
     speed_up = lint_figures()
@@ -395,6 +467,7 @@ def main():
         unwanted, own = import_figures(scratch)
         chain = chain_figures(scratch)
         longest_wait, one_line = interrupt_figures(scratch)
+        worst_time, worst_memory = shape_figures(scratch)
     target(f"(a) linting at least {LINT_SPEED_UP:.1f}x faster than configparser's parsing ({speed_up:.2f}x)",
            speed_up >= LINT_SPEED_UP)
     target(f"(b) harborsweep-lint starts within {START_TARGET}x harborsweep --help ({over_help:.2f}x)",
@@ -406,6 +479,9 @@ def main():
            f"{chain:.2f} s)", chain <= CHAIN_TARGET)
     target(f"(e) Ctrl-C ends the lint within {INTERRUPT_TARGET} s, status 130, one line (longest "
            f"{longest_wait * 1e3:.0f} ms)", longest_wait <= INTERRUPT_TARGET and one_line)
+    target(f"(f) every 10 MB shape linted in at most {SHAPE_SECONDS} s and {SHAPE_MEGABYTES} MB "
+           f"(at most {worst_time:.2f} s and {worst_memory:.0f} MB)",
+           worst_time <= SHAPE_SECONDS and worst_memory <= SHAPE_MEGABYTES)
 
 
 if __name__ == "__main__":

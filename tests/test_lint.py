@@ -128,6 +128,75 @@ MISTAKES = {
     "no-checks": ({"a.txt": PLAIN}, [(".", None, None, "HS602")], "status 0"),
     "directory-named-cfg": ({"x.cfg": None, "y.cfg": PLAIN}, [("x.cfg", None, None, "HS101")],
                             "IsADirectoryError"),
+    # What the run sends otherwise than the file reads.
+    "capitals-in-a-field": ({"a.cfg": "[quorvane]\nAction = x\nvpcId = vpc-1\n",
+                             "b.cfg": "[DEFAULT]\nvpcId = vpc-1\n[default]\nDescription = d\n"
+                                      "[quorvane]\naction = x\n"},
+                            [("a.cfg", 3, 1, "HS306"), ("b.cfg", 2, 1, "HS306")],
+                            "sent as the field `vpcid`"),
+    "option-indented-under-action": ({"a.cfg": "[quorvane]\naction = list_gateways\n\tcloud_type = aws\n"},
+                                     [("a.cfg", 3, 2, "HS109")], "option `cloud_type`"),
+    # Under a description only the names read there count: the rest may be more of it.
+    "filters-indented-under-description": (
+        {"a.cfg": "[default]\ndescription = d\n  filters = results\n  status: all\n"
+                  "[quorvane]\naction = x\n"}, [("a.cfg", 3, 3, "HS109")], "option `filters`"),
+    "header-indented-under-description": ({"a.cfg": "[default]\ndescription = d\n  [quorvane]\n"
+                                                     "action = x\n"},
+                                           [("a.cfg", 3, 3, "HS109"), ("a.cfg", None, None, "HS301"),
+                                            ("a.cfg", 4, 1, "HS304")], "`"),
+    "indented-under-a-DEFAULT-option": ({"a.cfg": "[DEFAULT]\nregion = us\n zone = a\n[quorvane]\n"
+                                                   "action = x\n"}, [("a.cfg", 3, 2, "HS109")],
+                                         "option `zone`"),
+        "header-indented-under-option": ({"a.cfg": "[quorvane]\naction = x\nzone = a\n  [default]\n"},
+                                     [("a.cfg", 4, 3, "HS109")], "section header `[default]`"),
+    "indented-after-a-header": ({"a.cfg": "[quorvane]\n  action = x\n  zone = a\n"}, [], ""),
+    "comments-after-values": ({"a.cfg": "[default]\nfilters = a ;b\n[quorvane]\n"
+                                        "action = list_gateways   # all of them\n"},
+                              [("a.cfg", 2, 13, "HS110"), ("a.cfg", 4, 26, "HS110")],
+                              "a comment after a value is not one"),
+    "hash-in-a-description": ({"a.cfg": "[default]\ndescription = top 5 # by size\n[quorvane]\n"
+                                        "action = x#y\n"}, [], ""),
+    "default-options-in-quorvane": ({"a.cfg": "[quorvane]\naction = x\ndescription = d\nfilters = a\n"},
+                                    [("a.cfg", 3, 1, "HS307"), ("a.cfg", 4, 1, "HS307")],
+                                    "move it to `[default]`"),
+    "description-in-both": ({"a.cfg": "[default]\ndescription = d\n[quorvane]\naction = x\n"
+                                      "description = e\n"}, [("a.cfg", 5, 1, "HS307")],
+                            "field of the request; move it"),
+    "description-only-in-quorvane": ({"a.cfg": "[default]\n[quorvane]\naction = x\ndescription = e\n"},
+                                     [("a.cfg", 4, 1, "HS307")], "and the run prints no description"),
+        "chain-over-the-whole-answer": ({"a.cfg": "[quorvane]\naction = x\ngw = output(b.cfg)\n",
+                                     "b.cfg": "[quorvane]\naction = list\nfilters = results, name\n"},
+                                    [("b.cfg", 3, 1, "HS307")], "runs its `gw` over the elements"),
+    "action-misspelt-in-DEFAULT": ({"a.cfg": "[DEFAULT]\nacton = x\n[quorvane]\nzone = a\n"},
+                                   [("a.cfg", 2, 1, "HS302")], "did you mean `action`?"),
+    # With filters in [default] too, those are applied, and a chain runs over what they leave.
+    "filters-in-both": ({"a.cfg": "[quorvane]\naction = x\ngw = output(b.cfg)\n",
+                         "b.cfg": "[default]\nfilters = results\n[quorvane]\naction = l\nfilters = r\n"},
+                        [("b.cfg", 5, 1, "HS307")], "(the filters of `[default]` are); move"),
+        "action-misspelt": ({"a.cfg": "[quorvane]\nactoin = x\nzone = a\n"}, [("a.cfg", 2, 1, "HS302")],
+                        "sends `actoin` instead: did you mean `action`?"),
+    "DEFAULT-description-overridden": ({"a.cfg": "[DEFAULT]\ndescription = d\n[quorvane]\naction = x\n"
+                                                 "description = q\n"},
+                                       [("a.cfg", 5, 1, "HS307")], "sent to the controller"),
+    "repeated-filter-steps": ({"a.cfg": "[default]\nfilters = a&, a&\n[quorvane]\naction = x\n"},
+                              [("a.cfg", 2, 11, "HS402"), ("a.cfg", 2, 15, "HS402")], "stray `&`"),
+    # The first reference, left to right, that goes too deep is the one named.
+    "too-deep-first-on-the-left": ({"a.cfg": "[quorvane]\naction = x\nv = %(d2)s%(d1)s\n"
+                                             + "".join(f"d{i} = %(d{i + 1})s\n" for i in range(1, 12))
+                                             + "d12 = end\n"},
+                                   [("a.cfg", 3, 5, "HS204"), ("a.cfg", 4, 6, "HS204")],
+                                   "through `d11`"),
+        "case-folded-reference": ({"a.cfg": "[quorvane]\naction = x\ngw_name = g\nv = %(GW_Name)s\n"},
+                              [], ""),
+    # A lone "\r" ends a line: the byte after the second is at the start of line 3.
+    "undecodable-after-lone-CR": ({"a.cfg": b"[default]\rdescription = x\r\xff = 1\n"},
+                                  [("a.cfg", 3, 1, "HS102"), ("a.cfg", None, None, "HS301"),
+                                   ("a.cfg", 3, 1, "HS304")], "the run"),
+    # Each value has the run's own bound: 31 MB over a file's values is no mistake, and a
+    # mistake after them is still found.
+    "large-default-referred-often": ({"a.cfg": "[DEFAULT]\nbig = " + "x" * (1 << 20) + "\n[quorvane]\n"
+                                               "action = x\n" + "".join(f"f{i} = %(big)s\n" for i in range(30))
+                                               + "size = 50%\n"}, [("a.cfg", 35, 10, "HS201")], "`50%%`"),
     "examples-lint-clean": ({}, [], ""),
     # A file reached by two paths is a check under each, as the run names it: through the link,
     # and through the reference that the run follows while it runs a.cfg.
@@ -172,8 +241,45 @@ def test_each_mistake_gives_its_finding(tmp_path, files, expected, wording):
     assert all(finding.severity == severities[finding.code] for finding in findings)
 
 
+# Advice names only what would work: a name the value can see (its own section, [DEFAULT]),
+# never the value itself, never what was written; near only when close for its length.
+@pytest.mark.parametrize("content, code, advice, not_advised", [
+    # The description sees [default] and [DEFAULT], not [quorvane].
+    ("[default]\ndescription = %(gw_nmae)s\n[quorvane]\naction = x\ngw_name = g\n", "HS211",
+     "define `gw_nmae`", "%(gw_name)s"),
+    ("[default]\ndescription = %(gw_nmae)s\n[DEFAULT]\ngw_name = g\n[quorvane]\naction = x\n",
+     "HS211", "or write `%(gw_name)s`", None),
+    # A field sees [quorvane] and [DEFAULT], not [default].
+    ("[default]\nzone = z\n[quorvane]\naction = x\nv = %(zome)s\n", "HS203", "define `zome`", "%(zone)s"),
+    # Not the option itself, whose reference to itself would loop, nor one leading to the
+    # mistake (zone, through a).
+    ("[quorvane]\naction = x\nzone = %(zones)s\n", "HS203", "define `zones`", "%(zone)s"),
+    ("[quorvane]\naction = x\nzone = %(a)s\na = %(zones)s\n", "HS203", "define `zones`",
+     "%(zone)s"),
+    # Short names: one edit for names under six letters, two from six on.
+    ("[quorvane]\naction = x\nzone = z\nv = %(zne)s\n", "HS203", "or write `%(zone)s`", None),
+    ("[quorvane]\naction = x\nzone = z\nv = %(zn)s\n", "HS203", "define `zn`", "%(zone)s"),
+    ("[quorvane]\naction = x\nregion = r\nv = %(regoni)s\n", "HS203", "or write `%(region)s`", None),
+    ("[quorvane]\naction = x\nab = r\nv = %(xy)s\n", "HS203", "define `xy`", "%(ab)s"),
+    # A swap of neighbours is one edit, for short names as for long ones.
+    ("[quorvane]\naction = x\nzone = z\nv = %(zoen)s\n", "HS203", "or write `%(zone)s`", None),
+    ("[quorvane]\naction = x\nregion = r\nv = %(regoin)s\n", "HS203", "or write `%(region)s`", None),
+    # The empty reference gets no `%()s` back; an unfinished one its finished form.
+    ("[quorvane]\naction = x\nv = %()s\n", "HS202", "write the name of an option between", "`%()s`"),
+    ("[quorvane]\naction = x\nregion = r\nv = %(region\n", "HS202", "write `%(region)s`, or", None),
+    ("[quorvane]\naction = x\nv = %(region\n", "HS202", "and define `region`", None),
+])
+def test_advice_names_what_works(tmp_path, content, code, advice, not_advised):
+    (tmp_path / "a.cfg").write_text(content)
+    for finding in [f for f in lint(tmp_path) if f.code == code]:
+        assert advice in finding.message
+        assert not_advised is None or not_advised not in finding.message
+
+
 @pytest.mark.parametrize("kind", ["fifo", "link-loop", "long-chain", "large-file", "many-mistakes",
-                                  "many-marks", "multiplying"])
+                                  "many-marks", "multiplying", "sparse", "open-references",
+                                  "many-failing-fields", "chain-of-references", "values-past-kept",
+                                  "many-continued-lines", "too-many-lookups", "too-many-characters"])
 def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
     if kind == "fifo":
         os.mkfifo(tmp_path / "a.cfg")  # opened, a run would wait on it for ever
@@ -205,10 +311,53 @@ def test_odd_entries_give_findings_not_crashes(tmp_path, kind):
     elif kind == "many-marks":
         (tmp_path / "a.cfg").write_text("\ufeff" * 100_000)
         expected = [("a.cfg", 1, 1, "HS103"), ("a.cfg", None, None, "HS301")]
-    else:  # v0 would be 10**9 copies of v9; the values after it are left unchecked
+    elif kind == "sparse":  # the run would read 200 GB; the file beside it is still linted
+        with open(tmp_path / "a.cfg", "wb") as huge:
+            huge.truncate(200 << 30)
+        (tmp_path / "b.cfg").write_text("[quorvane]\naction = 5%\n")
+        (tmp_path / "c.cfg").write_text("[quorvane]\naction = x\ng = output(a.cfg)\n")
+        expected = [("a.cfg", None, None, "HS101"), ("b.cfg", 2, 11, "HS201"),
+                    ("c.cfg", 3, 5, "HS501")]
+        assert all("204800 MiB" in f.message for f in lint(tmp_path) if f.code in ("HS101", "HS501"))
+    elif kind == "open-references":  # one reference whose name is the rest of the value
+        (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\nv = " + "%(" * 20_000 + ")s\n")
+        expected = [("a.cfg", 3, 5, "HS203")]
+    elif kind == "many-failing-fields":  # near names for the first hundred, then a count
+        fields = "".join(f"f{i} = %(ok{i % 3}x)s\n" for i in range(150))
+        (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\n" + fields + "ok0 = a\nok1 = b\n")
+        expected = [("a.cfg", i + 3, len(f"f{i} = ") + 1, "HS203") for i in range(100)]
+        expected.append(("a.cfg", None, None, "HS203"))
+        assert "or write `%(ok0)s`" in lint(tmp_path)[0].message
+    elif kind == "chain-of-references":  # each refers to the next: those 10 from the end read
+        chain = "".join(f"a{i} = %(a{i + 1})s\n" for i in range(30))
+        (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\n" + chain + "a30 = z\n")
+        expected = [("a.cfg", i + 3, len(f"a{i} = ") + 1, "HS204") for i in range(20)]
+    elif kind == "values-past-kept":  # the plan shows the start of what it cannot keep
+        (tmp_path / "a.cfg").write_text("[DEFAULT]\nbig = " + "x" * (2 << 20) + "\n[quorvane]\n"
+                                        "action = x\na = %(big)s\nb = <%(big)s>\n")
+        expected = []
+        fields = {f["name"]: f for f in plan(tmp_path)[0]["fields"]}
+        assert fields["a"]["value"] == "x" * (2 << 20) and "length" not in fields["a"]
+        assert (fields["b"]["value"], fields["b"]["length"]) == ("<xxxxxxx...", (2 << 20) + 2)
+    elif kind == "many-continued-lines":  # the first hundred, then a count
+        (tmp_path / "a.cfg").write_text("[quorvane]\naction = x\n" + "  k = v\n" * 150)
+        expected = [("a.cfg", line, 3, "HS109") for line in range(3, 103)]
+        expected.append(("a.cfg", None, None, "HS109"))
+        assert "and 50 more" in lint(tmp_path)[-1].message
+    elif kind == "too-many-lookups":  # 10**8 references to empty values: time, not memory
+        chain = "".join(f"v{i} = " + f"%(v{i + 1})s" * 10 + "\n" for i in range(8))
+        (tmp_path / "a.cfg").write_text(PLAIN + chain + "v8 =\n")
+        expected = [("a.cfg", 5, 6, "HS205")]
+        assert "16 million lookups" in lint(tmp_path)[0].message
+    elif kind == "too-many-characters":  # 5,000 references to 1 MB: 5 thousand million characters
+        (tmp_path / "a.cfg").write_text(PLAIN + "big = " + "x" * (1 << 20) + "\nv = "
+                                        + "%(big)s" * 5000 + "\nw = " + "%(big)s" * 4000 + "\n")
+        expected = [("a.cfg", 6, 5, "HS205")]
+        assert "4 thousand million characters" in lint(tmp_path)[0].message
+    else:  # v0 would be 10**9 copies of v9, v1 10**8; v2's 10**7 the run still gets through
         chain = "".join(f"v{i} = " + f"%(v{i + 1})s" * 10 + "\n" for i in range(9))
         (tmp_path / "a.cfg").write_text(PLAIN + chain + "v9 = " + "y" * 100 + "\n")
-        expected = [("a.cfg", 5, 6, "HS205")]
+        expected = [("a.cfg", 5, 6, "HS205"), ("a.cfg", 6, 6, "HS205")]
     assert sorted(found(tmp_path, lint(tmp_path)), key=str) == sorted(expected, key=str)
 
 

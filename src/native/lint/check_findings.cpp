@@ -3,6 +3,10 @@
 // then the values the run reads (value_findings).
 #include "lint/check_findings.hpp"
 
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
 #include "lint/messages.hpp"
 #include "lint/near_names.hpp"
 #include "lint/read_findings.hpp"
@@ -48,66 +52,113 @@ void find_in_sections(const CheckModel &check, Findings &findings) {
 void find_missing_action(const CheckModel &check, Findings &findings) {
     if (!check.quorvane)
         return;
-    for (const RequestField &field : check.fields)
+    std::vector<TextView> names;
+    for (const RequestField &field : check.fields) {
         if (field.option->name == U"action")
             return;
-    findings.add(check.path, check.quorvane->line, check.quorvane->column, Code::no_action,
+        names.push_back(field.option->name);
+    }
+    if (!findings.take(check.path, Code::no_action))
+        return;
+    size_t budget = names.size();
+    const std::optional<Text> near = near_name(U"action", names, budget);
+    const IniOption *written = nullptr;
+    for (const RequestField &field : check.fields)
+        if (near && field.option->name == *near)
+            written = field.option;
+    if (!written) {
+        findings.put(check.path, check.quorvane->line, check.quorvane->column, Code::no_action,
+                     "`[quorvane]` has no `action`, so the request names no operation for the "
+                     "controller; add `action = ...`");
+        return;
+    }
+    findings.put(check.path, written->line, written->name_column, Code::no_action,
                  "`[quorvane]` has no `action`, so the request names no operation for the "
-                 "controller; add `action = ...`");
+                 "controller, and sends " +
+                     quoted(written->name) + " instead: did you mean `action`?");
 }
 
-// Names that values of [default] and [DEFAULT] refer to: "%(name)s".
-std::vector<Text> referred_names(const CheckModel &check) {
-    std::vector<Text> names;
-    auto scan = [&](const IniSection &section) {
-        for (const IniOption &option : section.options) {
-            const Text &value = option.value;
-            // Each "%(" ends at the first ")s" after it, which serves the
-            // next "%(" too until it is passed: the value is scanned once.
+// The options of [default] that a value of [default] or [DEFAULT] refers
+// to ("%(name)s", the name up to the first ")", as get() reads it). Each
+// "%(" shares the first ")" after it with the "%(" before it, until it is
+// passed, so each value is scanned once; no name longer than the longest
+// option's (and a few hundred letters) is built.
+std::unordered_set<const IniOption *> referred_options(const CheckModel &check) {
+    std::unordered_set<const IniOption *> referred;
+    const IniSection &section = *check.default_section;
+    size_t longest = 0;
+    for (const IniOption &option : section.options)
+        longest = std::max(longest, option.name.size());
+    longest = std::min<size_t>(longest, 256);
+    auto scan = [&](const IniSection &values) {
+        for (const IniOption &option : values.options) {
+            const TextView value = option.value;
             size_t close = 0;
-            for (size_t at = value.find(U"%("); at != Text::npos; at = value.find(U"%(", at + 2)) {
+            for (size_t at = value.find(U"%("); at != TextView::npos;
+                 at = value.find(U"%(", at + 2)) {
                 if (close < at + 2)
-                    close = value.find(U")s", at + 2);
-                if (close == Text::npos)
+                    close = value.find(U')', at + 2);
+                if (close == TextView::npos)
                     break;
-                names.push_back(lower(TextView(value).substr(at + 2, close - at - 2)));
+                if (close - at - 2 <= longest)
+                    if (const IniOption *named =
+                            section.find(lower(value.substr(at + 2, close - at - 2))))
+                        referred.insert(named);
             }
         }
     };
-    scan(*check.default_section);
+    scan(section);
     scan(check.ini.defaults);
-    return names;
+    return referred;
 }
 
 const std::vector<Text> kReadFromDefault{from_ascii("description"), from_ascii("filters")};
 
 // [DEFAULT] holds what every section sees: its options go out with every
-// request, a description among them.
+// request, a description among them, unless [quorvane] has its own.
 void find_defaults_sent(const CheckModel &check, Findings &findings) {
-    for (const Text &name : kReadFromDefault)
-        if (const IniOption *option = check.ini.defaults.find(name))
-            findings.add(check.path, option->line, option->name_column,
+    for (const RequestField &field : check.fields)
+        if (field.from_defaults && (field.option->name == kReadFromDefault[0] ||
+                                    field.option->name == kReadFromDefault[1]))
+            findings.add(check.path, field.option->line, field.option->name_column,
                          Code::defaults_in_every_request,
-                         quoted(name) +
+                         quoted(field.option->name) +
                              " in `[DEFAULT]` is also sent to the controller as a field of the "
                              "request; move it to `[default]`");
+}
+
+// Lines indented under an option that read as a line of their own: the run
+// adds them to the value above, and a reader of the file would not.
+void find_continued_lines(const CheckModel &check, Findings &findings) {
+    for (const IniContinuation &line : check.ini.continuations) {
+        if (!findings.take(check.path, Code::continued_line))
+            continue;
+        const std::string what = line.header ? "section header " + quoted(line.written)
+                                             : "option " + quoted(line.written);
+        findings.put(check.path, line.line, line.column, Code::continued_line,
+                     "this indented line continues the value of " + quoted(line.option) +
+                         " (line " + std::to_string(line.option_line) + "), so the " + what +
+                         " is read as part of that value, not as " +
+                         (line.header ? "a section" : "an option") +
+                         " of its own; remove the indent");
+    }
+    for (size_t i = 0; i < check.ini.more_continuations; ++i)
+        findings.take(check.path, Code::continued_line);
 }
 
 void find_unread_defaults(const CheckModel &check, Findings &findings) {
     if (!check.default_section)
         return;
     const std::vector<Text> &read = kReadFromDefault;
-    const std::vector<Text> referred = referred_names(check);
+    const std::unordered_set<const IniOption *> referred = referred_options(check);
     for (const IniOption &option : check.default_section->options) {
-        if (option.name.empty() || option.name == read[0] || option.name == read[1])
+        if (option.name.empty() || option.name == read[0] || option.name == read[1] ||
+            referred.count(&option))
             continue;
-        bool used = false;
-        for (const Text &name : referred)
-            used = used || name == option.name;
-        if (used)
+        if (!findings.take(check.path, Code::unread_default_option))
             continue;
         const std::optional<Text> near = near_name(option.name, read);
-        findings.add(check.path, option.line, option.name_column, Code::unread_default_option,
+        findings.put(check.path, option.line, option.name_column, Code::unread_default_option,
                      quoted(option.name) +
                          " in `[default]` is not read by the run, which reads `description` and "
                          "`filters` there; " +
@@ -122,6 +173,7 @@ void find_in_check(const CheckModel &check, bool listed, const Decoding &decodin
                    Findings &findings) {
     find_in_reading(check, decoding, findings);
     find_in_lines(check, findings);
+    find_continued_lines(check, findings);
     find_in_sections(check, findings);
     find_missing_action(check, findings);
     find_unread_defaults(check, findings);
@@ -130,6 +182,36 @@ void find_in_check(const CheckModel &check, bool listed, const Decoding &decodin
         find_in_description(check, findings);
     find_in_filters(check, findings);
     find_in_fields(check, findings);
+}
+
+std::vector<long> first_followers(const std::vector<long> &follows) {
+    std::vector<long> followers(follows.size(), -1);
+    for (size_t i = 0; i < follows.size(); ++i)
+        if (follows[i] >= 0 && followers[static_cast<size_t>(follows[i])] < 0)
+            followers[static_cast<size_t>(follows[i])] = static_cast<long>(i);
+    return followers;
+}
+
+void find_filters_sent(const CheckModel &check, const std::vector<CheckModel> &checks,
+                       long follower, Findings &findings) {
+    for (const RequestField &field : check.fields) {
+        if (field.from_defaults || field.option->name != kReadFromDefault[1] ||
+            !findings.take(check.path, Code::default_option_sent))
+            continue;
+        const bool applied = check.filters.has_value();
+        std::string message =
+            "`filters` in `[quorvane]` is sent to the controller as a field of the request, "
+            "not applied";
+        message += applied ? " (the filters of `[default]` are)" : ": the whole answer is printed";
+        if (!applied && follower >= 0) {
+            const CheckModel &next = checks[static_cast<size_t>(follower)];
+            message += ", and " + display_path(next.path) + " runs its " +
+                       quoted(next.fields[next.reference->field].option->name) +
+                       " over the elements of that whole answer";
+        }
+        findings.put(check.path, field.option->line, field.option->name_column,
+                     Code::default_option_sent, message + "; move it to `[default]`");
+    }
 }
 
 }  // namespace harborsweep::lint

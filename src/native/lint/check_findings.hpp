@@ -3,6 +3,8 @@
 // reference leads to is the linter's run's to find (lint_run).
 #pragma once
 
+#include <vector>
+
 #include "lint/check_model.hpp"
 #include "lint/findings.hpp"
 
@@ -12,5 +14,16 @@ namespace harborsweep::lint {
 // description), rather than reaching it only through a reference.
 void find_in_check(const CheckModel &check, bool listed, const Decoding &decoding,
                    Findings &findings);
+
+// Per check, the first check whose reference leads to it, or -1, from
+// `follows` (per check, the check its reference leads to, or -1).
+std::vector<long> first_followers(const std::vector<long> &follows);
+
+// `filters` written in [quorvane] of `check`, once the references are
+// followed: the run sends it, applies none, and a chain fed by such a check
+// (`follower`, from first_followers) runs over the elements of the whole
+// answer.
+void find_filters_sent(const CheckModel &check, const std::vector<CheckModel> &checks,
+                       long follower, Findings &findings);
 
 }  // namespace harborsweep::lint

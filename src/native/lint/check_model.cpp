@@ -6,22 +6,19 @@
 
 #include "lint/ini_reader.hpp"
 #include "lint/interrupts.hpp"
-#include "lint/source_text.hpp"
 
 namespace harborsweep::lint {
 namespace {
 
-std::optional<Interpolated> read_default(const CheckModel &check, const char *name,
-                                         ExpansionBudget &budget) {
-    if (!check.default_section)
-        return std::nullopt;
+std::optional<Interpolated> read_default(const CheckModel &check, Interpolator &values,
+                                         const char *name, uint64_t most) {
     const Text key = from_ascii(name);
     const IniOption *option = check.default_section->find(key);
     if (!option)
         option = check.ini.defaults.find(key);
     if (!option)
         return std::nullopt;
-    return interpolate(check.ini, *check.default_section, *option, budget);
+    return values.get_whole(*option, most);
 }
 
 std::vector<Text> split_filters(TextView value) {
@@ -37,28 +34,38 @@ std::vector<Text> split_filters(TextView value) {
     }
 }
 
-void model_fields(CheckModel &check, ExpansionBudget &budget) {
+bool is_reference(const Interpolated &value) {
+    return value.error == InterpolationError::none && value.length >= 8 &&
+           starts_with(value.value, "output(") && value.last == U')';
+}
+
+void model_fields(CheckModel &check, uint64_t &kept, uint64_t most) {
     const IniSection &section = *check.quorvane;
+    Interpolator values(check.ini, section, kept);
+    check.fields.reserve(section.options.size() + check.ini.defaults.options.size());
     for (const IniOption &option : section.options) {
         check_interrupts();
-        check.fields.push_back(
-            {&option, interpolate(check.ini, section, option, budget), false, false});
+        check.fields.push_back({&option, values.get(option), false, false});
     }
     for (const IniOption &option : check.ini.defaults.options)
         if (!section.find(option.name))
-            check.fields.push_back(
-                {&option, interpolate(check.ini, section, option, budget), true, false});
-    for (size_t i = 0; i < check.fields.size(); ++i) {
-        RequestField &field = check.fields[i];
-        if (field.value.error != InterpolationError::none ||
-            !is_output_reference(field.value.value))
-            continue;
-        field.is_reference = true;
-        const TextView value = field.value.value;
-        Text name(value.substr(7, value.size() - 8));
-        std::string target = join_path(check.config_dir, to_fs_bytes(name));
-        check.reference = OutputReference{i, std::move(name), std::move(target)};
-    }
+            check.fields.push_back({&option, values.get(option), true, false});
+    std::optional<size_t> last;
+    for (size_t i = 0; i < check.fields.size(); ++i)
+        if (is_reference(check.fields[i].value)) {
+            check.fields[i].is_reference = true;
+            last = i;
+        }
+    if (!last)
+        return;
+    // The reference followed is built whole, whatever the budget left.
+    RequestField &field = check.fields[*last];
+    if (!field.value.whole)
+        field.value = values.get_whole(*field.option, most);
+    const TextView value = field.value.value;
+    Text name(value.substr(7, value.size() - 8));
+    std::string target = join_path(check.config_dir, to_fs_bytes(name));
+    check.reference = OutputReference{*last, std::move(name), std::move(target)};
 }
 
 }  // namespace
@@ -75,20 +82,26 @@ CheckModel model_check(const std::string &path, const std::string &config_dir,
     FileBytes file = read_file_bytes(path);
     check.read_failure = std::move(file.failure);
     check.not_regular = file.not_regular;
+    check.too_large = file.too_large;
     if (!check.readable())
         return check;
-    SourceText source = decode_source(file.bytes, decoding);
-    check.decode_failure = source.failure;
-    check.ini = read_ini(source);
+    check.ini = read_ini(file.bytes, decoding);
+    check.decode_failure = check.ini.decode_failure;
+    const size_t size = file.bytes.size();
+    std::string().swap(file.bytes);
     check.default_section = check.ini.section(from_ascii("default"));
     check.quorvane = check.ini.section(from_ascii("quorvane"));
-    ExpansionBudget budget = ExpansionBudget::for_file(file.bytes.size());
-    check.description = read_default(check, "description", budget);
-    check.filters = read_default(check, "filters", budget);
+    uint64_t kept = kept_for_file(size);
+    const uint64_t most = kept_for_file(size);
+    if (check.default_section) {
+        Interpolator values(check.ini, *check.default_section, kept);
+        check.description = read_default(check, values, "description", most);
+        check.filters = read_default(check, values, "filters", most);
+    }
     if (check.filters && check.filters->error == InterpolationError::none)
         check.filter_steps = split_filters(check.filters->value);
     if (check.quorvane)
-        model_fields(check, budget);
+        model_fields(check, kept, most);
     return check;
 }
 

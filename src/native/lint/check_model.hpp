@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "lint/check_paths.hpp"
-#include "lint/decoded_text.hpp"
 #include "lint/file_bytes.hpp"
 #include "lint/ini_file.hpp"
 #include "lint/interpolation.hpp"
@@ -30,11 +29,18 @@ struct OutputReference {
     std::string target;       // os.path.join(config dir, name), file-system bytes
 };
 
+// Moved, never copied: its fields point into its own file's options.
 struct CheckModel {
+    CheckModel() = default;
+    CheckModel(CheckModel &&) = default;
+    CheckModel &operator=(CheckModel &&) = default;
+    CheckModel(const CheckModel &) = delete;
+
     std::string path;        // file-system bytes, as the run opens it
     std::string config_dir;  // against which its references resolve
     std::optional<ReadFailure> read_failure;
     bool not_regular = false;
+    uint64_t too_large = 0;  // the size of a file too large to read; 0 otherwise
     std::optional<DecodeFailure> decode_failure;
     IniFile ini;
 
@@ -46,7 +52,7 @@ struct CheckModel {
     std::vector<RequestField> fields;              // after "CID", in order
     std::optional<OutputReference> reference;      // the last one: the one followed
 
-    bool readable() const { return !read_failure && !not_regular; }
+    bool readable() const { return !read_failure && !not_regular && !too_large; }
 };
 
 // Reads `path` and works out what the run takes from it.

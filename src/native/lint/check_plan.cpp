@@ -33,9 +33,12 @@ nb::list fields_of(const CheckModel &check, const nb::object &target) {
         entry["name"] = to_python(field.option->name);
         if (field.value.error != InterpolationError::none) {
             entry["value"] = nb::none();
-            entry["error"] = python_class_of(field.value.error);
-        } else {
+            entry["error"] = interpolation_error_class(field.value.error);
+        } else if (field.value.whole) {
             entry["value"] = to_python(field.value.value);
+        } else {  // too long to keep: its start, and how long it is
+            entry["value"] = to_python(Text(field.value.value) + U"...");
+            entry["length"] = field.value.length;
         }
         if (check.reference && check.reference->field == i)
             entry["expands_to"] = target;

@@ -11,7 +11,7 @@
 namespace harborsweep::lint {
 namespace {
 
-const char *python_class_of(int error_number) {
+const char *os_error_class(int error_number) {
     switch (error_number) {
     case ENOENT:
         return "FileNotFoundError";
@@ -30,7 +30,7 @@ const char *python_class_of(int error_number) {
 FileBytes failed(int error_number) {
     FileBytes result;
     result.failure =
-        ReadFailure{python_class_of(error_number), std::strerror(error_number), error_number};
+        ReadFailure{os_error_class(error_number), std::strerror(error_number), error_number};
     return result;
 }
 
@@ -65,9 +65,18 @@ FileBytes read_file_bytes(const std::string &fs_path) {
         result.not_regular = true;
         return result;
     }
+    if (static_cast<uint64_t>(status.st_size) > kLargestFileRead) {
+        result.too_large = static_cast<uint64_t>(status.st_size);
+        return result;
+    }
     result.bytes.reserve(static_cast<size_t>(status.st_size));
     char buffer[65536];
     for (;;) {
+        if (result.bytes.size() > kLargestFileRead) {  // it grew while read
+            result.too_large = result.bytes.size();
+            std::string().swap(result.bytes);
+            return result;
+        }
         ssize_t got = ::read(file.fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;

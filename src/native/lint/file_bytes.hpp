@@ -2,6 +2,7 @@
 // run's open() and read() would raise for it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,12 +16,17 @@ struct ReadFailure {
 };
 
 // Only regular files are read: a named pipe or a device would block the run
-// or never end, and is reported instead.
+// or never end, and is reported instead; so is a file larger than any check
+// file can sensibly be (a sparse file of terabytes, a runaway log), which
+// the run would read whole.
 struct FileBytes {
     std::string bytes;
     std::optional<ReadFailure> failure;
     bool not_regular = false;
+    uint64_t too_large = 0;  // the size of such a file
 };
+
+constexpr uint64_t kLargestFileRead = uint64_t{256} << 20;
 
 FileBytes read_file_bytes(const std::string &fs_path);
 

@@ -3,6 +3,9 @@
 // doing something other than the file seems to say.
 #include "lint/findings.hpp"
 
+#include <algorithm>
+#include <string_view>
+
 namespace harborsweep::lint {
 
 CodeInfo info(Code code) {
@@ -66,14 +69,25 @@ CodeInfo info(Code code) {
         return {"HS601", W};
     case Code::no_checks:
         return {"HS602", W};
+    case Code::continued_line:
+        return {"HS109", W};
+    case Code::inline_comment:
+        return {"HS110", W};
+    case Code::folded_name:
+        return {"HS306", W};
+    case Code::default_option_sent:
+        return {"HS307", W};
     }
     return {"HS000", E};
 }
 
 std::vector<CodeInfo> all_codes() {
     std::vector<CodeInfo> codes;
-    for (int code = 0; code <= static_cast<int>(Code::no_checks); ++code)
+    for (int code = 0; code <= static_cast<int>(Code::default_option_sent); ++code)
         codes.push_back(info(static_cast<Code>(code)));
+    std::sort(codes.begin(), codes.end(), [](const CodeInfo &a, const CodeInfo &b) {
+        return std::string_view(a.code) < std::string_view(b.code);
+    });
     return codes;
 }
 

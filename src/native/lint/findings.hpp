@@ -43,6 +43,10 @@ enum class Code {
     near_output,            // HS505
     skipped_name,           // HS601
     no_checks,              // HS602
+    continued_line,         // HS109
+    inline_comment,         // HS110
+    folded_name,            // HS306
+    default_option_sent,    // HS307
 };
 
 struct CodeInfo {
@@ -51,7 +55,7 @@ struct CodeInfo {
 };
 
 CodeInfo info(Code code);
-std::vector<CodeInfo> all_codes();
+std::vector<CodeInfo> all_codes();  // in the order of their texts
 
 struct Finding {
     std::string path;  // file-system bytes of the file, or directory, it is about

@@ -4,7 +4,8 @@
 // lines inside a value stay in it; a header is "[" name "]" with the last
 // "]" closing it; an option line splits at its first "=" or ":". Where the
 // real reader would stop at a mistake, this one notes it and reads on, so
-// that every mistake of the file is found at once.
+// that every mistake of the file is found at once. Lines come one by one
+// from the decoder.
 #include "lint/ini_reader.hpp"
 
 #include <algorithm>
@@ -15,53 +16,93 @@ namespace harborsweep::lint {
 namespace {
 
 constexpr long kNoSection = -1, kDefaults = -2, kDiscarded = -3;
+// More than the findings of a code that a file gives.
+constexpr size_t kNotedContinuations = 128;
 
-class Reader {
+class Reader final : public LineSink {
 public:
-    Reader(const SourceText &source, IniFile &file) : source_(source), file_(file) {
-        file_.defaults.name = from_ascii("DEFAULT");
+    explicit Reader(IniFile &file) : file_(file) { file_.defaults.name = from_ascii("DEFAULT"); }
+
+    void line(TextView line) override {
+        check_interrupts();
+        ++line_;
+        read_line(line);
     }
 
-    void read() {
-        for (size_t i = 0; i < source_.lines.size(); ++i) {
-            check_interrupts();
-            line_ = i + 1;
-            if (source_.failure && i == source_.failure->lines_read_first)
-                raise(ReadError::unicode_decode, 0);
-            read_line(source_.lines[i]);
-        }
-        if (source_.failure)
-            raise(ReadError::unicode_decode, 0);
-        for (const IniProblem &problem : file_.problems)
-            if (problem.kind == ReadError::parsing)
-                raise(ReadError::parsing, problem.line);
+    void finish() {
         finish_values(file_.defaults);
         for (IniSection &section : file_.sections)
             finish_values(section);
     }
 
 private:
-    void read_line(const Text &line) {
+    void read_line(TextView line) {
         const TextView trimmed = strip(line);
         const bool comment = !trimmed.empty() && (trimmed[0] == U'#' || trimmed[0] == U';');
         if (trimmed.empty() || comment) {
             if (!comment && option_ != nullptr && option_named_)
-                option_->value += U'\n';
+                file_.texts.extend(option_->value, U"\n");
             return;
         }
         const size_t indent = static_cast<size_t>(trimmed.data() - line.data());
         if (section_ != kNoSection && option_ != nullptr && option_named_ && indent > indent_) {
-            option_->value += U'\n';
-            option_->value += trimmed;
+            file_.texts.extend(option_->value, U"\n");
+            file_.texts.extend(option_->value, trimmed);
+            note_continuation(trimmed, indent + 1);
             return;
         }
         indent_ = indent;
         read_statement(trimmed, indent + 1);
     }
 
-    void read_statement(TextView text, size_t column) {
+    static bool is_header(TextView text) {
         const size_t close = text.rfind(U']');
-        if (text[0] == U'[' && close != TextView::npos && close >= 2) {
+        return text[0] == U'[' && close != TextView::npos && close >= 2;
+    }
+
+    // A continuation line that reads as a header, or as an option line with
+    // a name such as options have, is noted: the file likely meant it so.
+    void note_continuation(TextView text, size_t column) {
+        if (option_ == &discarded_option_ || section_ == kDiscarded)
+            return;
+        const bool header = is_header(text);
+        Text written;
+        if (header) {
+            written = Text(text.substr(0, text.rfind(U']') + 1));
+        } else {
+            const size_t delimiter = text.find_first_of(U"=:");
+            if (delimiter == TextView::npos ||
+                !looks_like_a_name(rstrip(text.substr(0, delimiter))))
+                return;
+            written = ascii_lower(rstrip(text.substr(0, delimiter)));
+            if (section_ >= 0 && current_section().name == U"default" &&
+                written != U"description" && written != U"filters")
+                return;
+        }
+        if (file_.continuations.size() >= kNotedContinuations) {
+            ++file_.more_continuations;
+            return;
+        }
+        file_.continuations.push_back(IniContinuation{line_, column, header, std::move(written),
+                                                      Text(option_->name), option_->line});
+    }
+
+    static bool looks_like_a_name(TextView name) {
+        if (name.empty() || name.size() > 64 || !(is_letter(name[0]) || name[0] == U'_'))
+            return false;
+        for (char32_t c : name)
+            if (!is_letter(c) && !(c >= U'0' && c <= U'9') && c != U'_' && c != U'-' && c != U'.')
+                return false;
+        return true;
+    }
+
+    static bool is_letter(char32_t c) {
+        return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
+    }
+
+    void read_statement(TextView text, size_t column) {
+        if (is_header(text)) {
+            const size_t close = text.rfind(U']');
             open_section(Text(text.substr(1, close - 1)), column);
         } else if (section_ == kNoSection) {
             missing_header(text, column);
@@ -106,7 +147,11 @@ private:
             return;
         }
         section_ = static_cast<long>(file_.sections.size());
-        file_.sections.push_back(IniSection{std::move(name), line_, column, {}, {}});
+        IniSection section;
+        section.name = std::move(name);
+        section.line = line_;
+        section.column = column;
+        file_.sections.push_back(std::move(section));
         file_.index.added(file_.sections);
     }
 
@@ -146,13 +191,13 @@ private:
             return;
         }
         const size_t value_column = column + (value.data() - text.data());
-        section.options.push_back(IniOption{std::move(name), Text(value), line_, column,
-                                            value.empty() ? column + text.size() : value_column,
-                                            0});
+        const bool folded = name != written;
+        section.options.push_back(IniOption{
+            file_.texts.keep(name), file_.texts.keep(value), static_cast<uint32_t>(line_),
+            static_cast<uint32_t>(column),
+            static_cast<uint32_t>(value.empty() ? column + text.size() : value_column), 0, folded});
         section.index.added(section.options);
         option_ = &section.options.back();
-        // Options stay where they are until the section grows; the pointer
-        // is taken afresh for every line that adds one.
     }
 
     IniProblem problem_at(ReadError kind, size_t column) const {
@@ -163,27 +208,17 @@ private:
         return problem;
     }
 
-    void note(const IniProblem &problem) {
-        file_.problems.push_back(problem);
-        if (problem.kind != ReadError::parsing)
-            raise(problem.kind, problem.line);
-    }
-
-    void raise(ReadError kind, size_t line) {
-        if (!file_.raised) {
-            file_.raised = kind;
-            file_.raised_line = line;
-        }
-    }
+    void note(const IniProblem &problem) { file_.problems.push_back(problem); }
 
     static void finish_values(IniSection &section) {
         for (IniOption &option : section.options) {
-            option.value.resize(rstrip(option.value).size());
-            option.first_line_end = std::min(option.value.find(U'\n'), option.value.size());
+            option.value = rstrip(option.value);
+            option.first_line_end =
+                static_cast<uint32_t>(std::min(option.value.find(U'\n'), option.value.size()));
+            option.has_percent = option.value.find(U'%') != TextView::npos;
         }
     }
 
-    const SourceText &source_;
     IniFile &file_;
     size_t line_ = 0;
     long section_ = kNoSection;
@@ -196,25 +231,11 @@ private:
 
 }  // namespace
 
-const char *python_class_of(ReadError error) {
-    switch (error) {
-    case ReadError::unicode_decode:
-        return "UnicodeDecodeError";
-    case ReadError::missing_header:
-        return "MissingSectionHeaderError";
-    case ReadError::duplicate_section:
-        return "DuplicateSectionError";
-    case ReadError::duplicate_option:
-        return "DuplicateOptionError";
-    case ReadError::parsing:
-        return "ParsingError";
-    }
-    return "Error";
-}
-
-IniFile read_ini(const SourceText &source) {
+IniFile read_ini(const std::string &bytes, const Decoding &decoding) {
     IniFile file;
-    Reader(source, file).read();
+    Reader reader(file);
+    file.decode_failure = decode_file(bytes, decoding, reader);
+    reader.finish();
     return file;
 }
 

@@ -1,11 +1,13 @@
-// Reading a check file's lines as configparser.ConfigParser() reads them.
+// Reading a check file as configparser.ConfigParser() reads it.
 #pragma once
 
-#include "lint/decoded_text.hpp"
+#include <string>
+
+#include "lint/file_decoding.hpp"
 #include "lint/ini_file.hpp"
 
 namespace harborsweep::lint {
 
-IniFile read_ini(const SourceText &source);
+IniFile read_ini(const std::string &bytes, const Decoding &decoding);
 
 }  // namespace harborsweep::lint

@@ -12,9 +12,8 @@
 #include <unordered_map>
 
 #include "lint/check_plan.hpp"
-#include "lint/ini_reader.hpp"
 #include "lint/lint_run.hpp"
-#include "lint/source_text.hpp"
+#include "lint/reader_view.hpp"
 
 namespace nb = nanobind;
 using namespace harborsweep::lint;
@@ -99,61 +98,6 @@ nb::tuple checked(nb::handle paths, nb::handle config_dir, bool with_plan) {
     return nb::make_tuple(findings_of(findings), plan, run.files_read());
 }
 
-nb::list option_list(const IniSection &section) {
-    nb::list options;
-    for (const IniOption &option : section.options)
-        options.append(nb::make_tuple(to_python(option.name), to_python(option.value)));
-    return options;
-}
-
-nb::dict interpolated_values(const IniFile &file, const IniSection &section,
-                             ExpansionBudget &budget) {
-    nb::dict values;
-    auto add = [&](const IniOption &option) {
-        const Interpolated value = interpolate(file, section, option, budget);
-        if (value.error == InterpolationError::none)
-            values[to_python(option.name)] = to_python(value.value);
-        else
-            values[to_python(option.name)] = nb::make_tuple(python_class_of(value.error));
-    };
-    for (const IniOption &option : section.options)
-        add(option);
-    for (const IniOption &option : file.defaults.options)
-        if (!section.find(option.name))
-            add(option);
-    return values;
-}
-
-// The reader's view of one file: what configparser would hold after
-// read_file(), and what get() would give for every option. `encoding`
-// stands in for the locale's, as open(path, encoding=...) takes it.
-nb::dict read_ini_file(nb::handle path, nb::handle encoding) {
-    const std::string fs_path = fs_paths(nb::make_tuple(path))[0];
-    FileBytes bytes = read_file_bytes(fs_path);
-    if (bytes.failure || bytes.not_regular)
-        throw nb::value_error("not a readable regular file");
-    const Decoding decoding = decoding_of_open(encoding);
-    const SourceText source = decode_source(bytes.bytes, decoding);
-    const IniFile file = read_ini(source);
-    ExpansionBudget budget = ExpansionBudget::for_file(bytes.bytes.size());
-    nb::dict view;
-    nb::list sections;
-    nb::dict options, values;
-    for (const IniSection &section : file.sections) {
-        sections.append(to_python(section.name));
-        options[to_python(section.name)] = option_list(section);
-        values[to_python(section.name)] = interpolated_values(file, section, budget);
-    }
-    view["sections"] = sections;
-    view["options"] = options;
-    view["defaults"] = option_list(file.defaults);
-    view["values"] = values;
-    view["raised"] =
-        file.raised ? nb::object(nb::make_tuple(python_class_of(*file.raised), file.raised_line))
-                    : nb::none();
-    return view;
-}
-
 }  // namespace
 
 NB_MODULE(_lint, m) {
@@ -200,5 +144,5 @@ NB_MODULE(_lint, m) {
             return codes;
         },
         "Every code the linter gives, with its severity.");
-    m.def("_read_ini", &read_ini_file, nb::arg("path"), nb::arg("encoding") = nb::none());
+    m.def("_read_ini", &reader_view, nb::arg("path"), nb::arg("encoding") = nb::none());
 }

@@ -16,7 +16,6 @@
 #include "lint/near_names.hpp"
 #include "lint/read_findings.hpp"
 #include "lint/reference_loops.hpp"
-#include "lint/source_text.hpp"
 
 namespace harborsweep::lint {
 namespace {
@@ -109,6 +108,7 @@ public:
     // Each path the run opens, with the findings of its file, as the run
     // meets them through that path.
     void report() {
+        const std::vector<long> followers = first_followers(run.follows);
         for (size_t path = 0; path < run.paths.size(); ++path) {
             check_interrupts();
             const CheckPath &at = run.paths[path];
@@ -124,6 +124,7 @@ public:
             const std::string first = check.path;
             check.path = at.path;
             find_in_check(check, at.listed, run.decoding, run.findings);
+            find_filters_sent(check, run.models, followers[at.model], run.findings);
             if (run.target[at.model] >= 0 && run.follows[at.model] < 0)
                 report_unreadable_target(at.model);
             if (run.loop[at.model] >= 0)

@@ -1,69 +1,125 @@
 // Closeness of names: equal ignoring case and surrounding blanks; else an
 // edit distance (a swap of two neighbours counting as one edit) of 1, or 2
 // for names of six letters or more; else one a beginning of the other of at
-// least four letters.
+// least four letters. Names are compared folded as they stand, without
+// copies, and only those of a length that could be close.
 #include "lint/near_names.hpp"
 
 #include <algorithm>
+#include <array>
 
 namespace harborsweep::lint {
 namespace {
 
 constexpr size_t kLongestCompared = 64;
+constexpr size_t kMostEdits = 2;
 
-Text folded(TextView text) { return ascii_lower(strip(text)); }
+char32_t fold(char32_t c) { return c >= U'A' && c <= U'Z' ? c + (U'a' - U'A') : c; }
 
-// Optimal string alignment distance.
-size_t distance(const Text &a, const Text &b) {
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i)
-        d[i][0] = i;
+bool same(TextView a, TextView b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    return true;
+}
+
+// Optimal string alignment distance, or kMostEdits + 1 for any larger:
+// rows of at most kLongestCompared + 1 cells, given up on once a whole row
+// is past the limit.
+size_t distance(TextView a, TextView b) {
+    std::array<size_t, kLongestCompared + 1> before{}, previous{}, current{};
     for (size_t j = 0; j <= b.size(); ++j)
-        d[0][j] = j;
+        previous[j] = j;
     for (size_t i = 1; i <= a.size(); ++i) {
+        current[0] = i;
+        size_t least = current[0];
         for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            const size_t cost = fold(a[i - 1]) == fold(b[j - 1]) ? 0 : 1;
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + cost});
+            if (i > 1 && j > 1 && fold(a[i - 1]) == fold(b[j - 2]) &&
+                fold(a[i - 2]) == fold(b[j - 1]))
+                current[j] = std::min(current[j], before[j - 2] + 1);
+            least = std::min(least, current[j]);
         }
+        if (least > kMostEdits)
+            return kMostEdits + 1;
+        before = previous;
+        previous = current;
     }
-    return d[a.size()][b.size()];
+    return previous[b.size()];
+}
+
+// An edit changes the count of at most two letters by one each (a swap
+// none), so letters counted apart (in 64 bins) that differ by more than
+// twice `most` put the names more than `most` edits apart.
+bool counts_far_apart(TextView a, TextView b, size_t most) {
+    std::array<int, 64> counts{};
+    for (char32_t c : a)
+        ++counts[fold(c) & 63];
+    for (char32_t c : b)
+        --counts[fold(c) & 63];
+    size_t apart = 0;
+    for (int count : counts)
+        apart += static_cast<size_t>(count < 0 ? -count : count);
+    return apart > 2 * most;
+}
+
+bool begins(TextView large, TextView small) {
+    return small.size() >= 4 && large.size() > small.size() &&
+           same(large.substr(0, small.size()), small);
 }
 
 // Lower is closer; nullopt for not close.
-std::optional<size_t> closeness(const Text &written, const Text &candidate) {
-    if (written == candidate)
+std::optional<size_t> closeness(TextView written, TextView candidate) {
+    if (same(written, candidate))
         return 0;
     const size_t shorter = std::min(written.size(), candidate.size());
-    const size_t edits = distance(written, candidate);
-    if (edits <= (shorter >= 6 ? 2 : 1))
-        return edits;
-    const Text &small = written.size() < candidate.size() ? written : candidate;
-    const Text &large = written.size() < candidate.size() ? candidate : written;
-    if (small.size() >= 4 && large.compare(0, small.size(), small) == 0)
+    const size_t longer = std::max(written.size(), candidate.size());
+    const size_t most = shorter >= 6 ? 2 : 1;
+    if (longer - shorter <= most && !counts_far_apart(written, candidate, most)) {
+        const size_t edits = distance(written, candidate);
+        if (edits <= most)
+            return edits;
+    }
+    if (begins(written, candidate) || begins(candidate, written))
         return 3;
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<Text> near_name(TextView written, const std::vector<Text> &candidates) {
-    if (written.size() > kLongestCompared)
+std::optional<Text> near_name(TextView written, const std::vector<TextView> &candidates,
+                              size_t &budget, std::initializer_list<TextView> unwanted) {
+    const TextView key = strip(written);
+    if (key.size() > kLongestCompared)
         return std::nullopt;
-    const Text key = folded(written);
-    std::optional<Text> best;
+    std::optional<TextView> best;
     size_t best_score = 0;
-    for (const Text &candidate : candidates) {
-        if (candidate == written || candidate.size() > kLongestCompared)
+    for (const TextView candidate : candidates) {
+        if (candidate == written ||
+            std::find(unwanted.begin(), unwanted.end(), candidate) != unwanted.end())
             continue;
-        const std::optional<size_t> score = closeness(key, folded(candidate));
+        const TextView name = strip(candidate);
+        if (name.size() > kLongestCompared)
+            continue;
+        if (budget == 0)
+            return std::nullopt;
+        --budget;
+        const std::optional<size_t> score = closeness(key, name);
         if (score && (!best || *score < best_score)) {
             best = candidate;
             best_score = *score;
         }
     }
-    return best;
+    return best ? std::optional<Text>(Text(*best)) : std::nullopt;
+}
+
+std::optional<Text> near_name(TextView written, const std::vector<Text> &candidates) {
+    std::vector<TextView> views(candidates.begin(), candidates.end());
+    size_t budget = views.size();
+    return near_name(written, views, budget);
 }
 
 }  // namespace harborsweep::lint

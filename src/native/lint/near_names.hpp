@@ -4,6 +4,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -14,5 +15,12 @@ namespace harborsweep::lint {
 // The candidate closest to `written`, if any is close enough; never one
 // equal to it.
 std::optional<Text> near_name(TextView written, const std::vector<Text> &candidates);
+
+// The same over names held elsewhere. `budget`: how many candidates may yet
+// be compared; a search that would pass it suggests nothing, so that a file
+// of many mistakes and many names stays linear.
+// `unwanted`: names never to suggest.
+std::optional<Text> near_name(TextView written, const std::vector<TextView> &candidates,
+                              size_t &budget, std::initializer_list<TextView> unwanted = {});
 
 }  // namespace harborsweep::lint

@@ -9,6 +9,12 @@
 namespace harborsweep::lint {
 
 std::string unreadable_message(const CheckModel &check, bool listed) {
+    if (check.too_large)
+        return "is " + std::to_string(check.too_large >> 20) +
+               " MiB, far larger than a check file (the linter reads at most " +
+               std::to_string(kLargestFileRead >> 20) +
+               " MiB): the run reads it whole, and a file this size ends it with MemoryError "
+               "or keeps it reading for minutes; put the check file meant in its place";
     if (check.not_regular)
         return "is not a regular file (a named pipe, a socket or a device): the run would wait "
                "on it, or read it without end; put a check file in its place";

@@ -1,8 +1,6 @@
 // UTF-8 with CPython's rules: which sequences are errors, which maximal part
 // one replacement character stands for, and the byte at which an
-// incremental decoder first knows a sequence is bad (a sequence cut by the
-// end of a chunk waits for the next one). The file object reads 8 KiB
-// chunks, so that byte's chunk is when the run meets the failure.
+// incremental decoder first knows a sequence is bad.
 #include "lint/utf8_decoding.hpp"
 
 namespace harborsweep::lint {
@@ -54,61 +52,43 @@ Utf8Step utf8_step(const std::string &bytes, size_t i) {
     return {code_point, rule.need + 1, nullptr, 0};
 }
 
-// Where the decoded text ends when the file object reads the chunk that
-// holds byte `decided_at`: at that chunk's start, or before a character
-// whose bytes the chunk boundary cuts (the decoder keeps those back).
-size_t decoded_end_before(const std::string &bytes, size_t decided_at, size_t chunk_size) {
-    const size_t start = decided_at / chunk_size * chunk_size;
-    size_t p = start;
-    while (p > 0 && start - p < 3 && (static_cast<unsigned char>(bytes[p - 1]) & 0xC0) == 0x80)
-        --p;
-    if (p == 0)
-        return start;
-    const LeadRule rule = lead_rule(static_cast<unsigned char>(bytes[p - 1]));
-    return p - 1 + rule.need + 1 > start ? p - 1 : start;
-}
-
 }  // namespace
 
-void decode_utf8(const std::string &bytes, size_t chunk_size, SourceText &out) {
-    LineSplitter lines(out);
-    size_t decoded_end = 0;
+size_t utf8_continuations(unsigned char lead) { return lead_rule(lead).need; }
+
+std::optional<DecodeFailure> decode_utf8(const std::string &bytes, LineSink &sink) {
+    LineSplitter lines(sink);
+    std::optional<DecodeFailure> failure;
     for (size_t i = 0; i < bytes.size();) {
         const Utf8Step step = utf8_step(bytes, i);
-        if (step.reason && !out.failure) {
-            out.failure = DecodeFailure{
-                i, static_cast<unsigned char>(bytes[i]), step.reason, lines.line(), lines.column(),
-                0};
-            // A sequence cut by the end of the file fails at the final
-            // decode, after every line ended before it.
-            decoded_end = step.decided_at >= bytes.size()
-                              ? i
-                              : decoded_end_before(bytes, step.decided_at, chunk_size);
-        }
-        lines.push(step.code_point, i + step.length - 1);
+        if (step.reason && !failure)
+            failure = DecodeFailure{i,
+                                    static_cast<unsigned char>(bytes[i]),
+                                    step.reason,
+                                    lines.line(),
+                                    lines.column(),
+                                    step.decided_at};
+        lines.push(step.code_point);
         i += step.length;
     }
     lines.finish();
-    if (out.failure)
-        out.failure->lines_read_first = lines.lines_ended_before(decoded_end);
+    return failure;
 }
 
-void decode_single_byte(const std::string &bytes, bool ascii, size_t chunk_size, SourceText &out) {
-    LineSplitter lines(out);
-    size_t decoded_end = 0;
+std::optional<DecodeFailure> decode_single_byte(const std::string &bytes, bool ascii,
+                                                LineSink &sink) {
+    LineSplitter lines(sink);
+    std::optional<DecodeFailure> failure;
     for (size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char byte = static_cast<unsigned char>(bytes[i]);
         const bool bad = ascii && byte >= 0x80;
-        if (bad && !out.failure) {
-            out.failure = DecodeFailure{
-                i, byte, "ordinal not in range(128)", lines.line(), lines.column(), 0};
-            decoded_end = i / chunk_size * chunk_size;
-        }
-        lines.push(bad ? 0xFFFD : byte, i);
+        if (bad && !failure)
+            failure = DecodeFailure{
+                i, byte, "ordinal not in range(128)", lines.line(), lines.column(), i};
+        lines.push(bad ? 0xFFFD : byte);
     }
     lines.finish();
-    if (out.failure)
-        out.failure->lines_read_first = lines.lines_ended_before(decoded_end);
+    return failure;
 }
 
 }  // namespace harborsweep::lint

@@ -1,16 +1,21 @@
 // Decoding UTF-8, ASCII and Latin-1 without the interpreter, failing where
-// CPython's codecs fail and as late as its incremental decoder does.
+// CPython's codecs fail.
 #pragma once
 
 #include <nanobind/nanobind.h>
 
+#include <optional>
 #include <string>
 
-#include "lint/decoded_text.hpp"
+#include "lint/line_splitter.hpp"
 
 namespace harborsweep::lint {
 
-void decode_utf8(const std::string &bytes, size_t chunk_size, SourceText &out);
-void decode_single_byte(const std::string &bytes, bool ascii, size_t chunk_size, SourceText &out);
+std::optional<DecodeFailure> decode_utf8(const std::string &bytes, LineSink &lines);
+// How many continuation bytes follow a lead byte (0: it starts nothing).
+size_t utf8_continuations(unsigned char lead);
+
+std::optional<DecodeFailure> decode_single_byte(const std::string &bytes, bool ascii,
+                                                LineSink &lines);
 
 }  // namespace harborsweep::lint

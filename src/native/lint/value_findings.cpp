@@ -1,7 +1,9 @@
 // Findings in values: one that fails to interpolate (an error where the run
 // reads it from [quorvane], a warning where it reads it quietly), filter
-// steps and keys that are empty, and output references that are not
-// followed or are not references at all.
+// steps and keys that are empty, output references that are not followed
+// or are not references at all, comments written after a value, and
+// fields sent under another name or meant for [default]. A message, and
+// any name it suggests, is built only for the findings given.
 #include "lint/value_findings.hpp"
 
 #include <utility>
@@ -20,13 +22,13 @@ Position value_position(const IniOption &option, size_t offset) {
 }
 
 Position mistake_position(const IniOption &option, const Interpolated &value) {
-    return value_position(option, value.at == option.name ? value.offset : 0);
+    return value_position(option, value.mistake().at == &option ? value.mistake().offset : 0);
 }
 
 Code interpolation_code(const Interpolated &value) {
     switch (value.error) {
     case InterpolationError::syntax:
-        return value.bad_reference ? Code::bad_reference : Code::lone_percent;
+        return value.mistake().bad_reference ? Code::bad_reference : Code::lone_percent;
     case InterpolationError::missing_option:
         return Code::missing_reference;
     case InterpolationError::depth:
@@ -57,8 +59,8 @@ bool has_empty_key(TextView step) {
 }
 
 void find_empty_keys(const CheckModel &check, const IniOption &option, Findings &findings) {
-    const Text &value = check.filters->value;
-    const bool as_written = value == option.value;
+    const TextView value = check.filters->value;
+    const bool as_written = value == TextView(option.value);
     size_t start = 0;
     for (const Text &step : check.filter_steps) {
         const size_t at = as_written && !step.empty() ? value.find(step, start) : Text::npos;
@@ -74,43 +76,49 @@ void find_empty_keys(const CheckModel &check, const IniOption &option, Findings 
     }
 }
 
+// Where a comment written after a value starts: a "#" or ";" after a blank
+// (configparser takes none: it is part of the value).
+size_t inline_comment(TextView value) {
+    for (size_t i = 1; i < value.size(); ++i)
+        if ((value[i] == U'#' || value[i] == U';') && is_space(value[i - 1]))
+            return i;
+    return TextView::npos;
+}
+
+void find_inline_comment(const CheckModel &check, const IniOption &option, const char *what,
+                         Findings &findings) {
+    const size_t at = inline_comment(option.value);
+    if (at == TextView::npos || !findings.take(check.path, Code::inline_comment))
+        return;
+    const Position where = value_position(option, at);
+    findings.put(check.path, where.first, where.second, Code::inline_comment,
+                 quoted(TextView(option.value).substr(at)) + " is part of the value of " +
+                     quoted(option.name) + " (" + what +
+                     "): a comment after a value is not one; put it on a line of its own");
+}
+
 // "Output(x.cfg)", "output (x.cfg)", "output(x.cfg) and more": meant as a
-// reference, sent as text. The mend keeps what stands between the brackets.
-std::optional<Text> meant_reference(TextView value) {
-    const Text folded = ascii_lower(value.substr(0, std::min<size_t>(value.size(), 64)));
-    if (!starts_with(folded, "output"))
-        return std::nullopt;
+// reference, sent as text.
+bool meant_as_reference(TextView value) {
     size_t open = 6;
-    while (open < folded.size() && is_space(folded[open]))
+    if (value.size() < open || ascii_lower(value.substr(0, open)) != U"output")
+        return false;
+    while (open < value.size() && is_space(value[open]))
         ++open;
-    if (open >= folded.size() || folded[open] != U'(')
-        return std::nullopt;
+    return open < value.size() && value[open] == U'(';
+}
+
+// The mend keeps what stands between the brackets.
+Text written_reference_meant(TextView value) {
+    const size_t open = value.find(U'(');
     const size_t close = value.rfind(U')');
     const size_t end = close == TextView::npos || close < open ? value.size() : close;
     return U"output(" + Text(strip(value.substr(open + 1, end - open - 1))) + U")";
 }
 
-void find_in_field(const CheckModel &check, const RequestField &field, Findings &findings) {
+void find_in_reference(const CheckModel &check, const RequestField &field, Findings &findings) {
     const IniOption &option = *field.option;
-    if (field.value.unchecked)
-        return;
-    if (field.value.error != InterpolationError::none) {
-        const Explanation why = explain(field.value, option.name, check.ini);
-        const Position at = mistake_position(option, field.value);
-        findings.add(check.path, at.first, at.second, interpolation_code(field.value),
-                     why.what + " ends the run with " + why.error + "; " + why.mend);
-        return;
-    }
     const Position at = value_position(option, 0);
-    if (!field.is_reference) {
-        if (auto meant = meant_reference(field.value.value))
-            findings.add(check.path, at.first, at.second, Code::near_output,
-                         quoted(field.value.value) +
-                             " is not an output reference, which starts with `output(` and "
-                             "ends with `)` exactly: it is sent as plain text; write " +
-                             quoted(*meant));
-        return;
-    }
     const OutputReference &followed = *check.reference;
     const RequestField &last = check.fields[followed.field];
     if (&field != &last) {
@@ -126,16 +134,65 @@ void find_in_field(const CheckModel &check, const RequestField &field, Findings 
     }
 }
 
+void find_sent_name(const CheckModel &check, const RequestField &field, Findings &findings) {
+    const IniOption &option = *field.option;
+    // "Action" is the one field whose name is known: the run's lowercase one.
+    if (option.name_folded && option.name != U"action" &&
+        findings.take(check.path, Code::folded_name))
+        findings.put(check.path, option.line, option.name_column, Code::folded_name,
+                     "the name is written with capitals, but the run lowercases option names: "
+                     "it is sent as the field " +
+                         quoted(option.name) + "; write it " + quoted(option.name) +
+                         " (no field with capitals can be sent)");
+    if (!field.from_defaults && option.name == U"description" &&
+        findings.take(check.path, Code::default_option_sent))
+        findings.put(check.path, option.line, option.name_column, Code::default_option_sent,
+                     std::string("`description` in `[quorvane]` is sent to the controller as a "
+                                 "field of the request") +
+                         (check.description ? "" : ", and the run prints no description") +
+                         "; move it to `[default]`");
+}
+
+void find_in_field(const CheckModel &check, const RequestField &field, ReferableNames &names,
+                   Findings &findings) {
+    const IniOption &option = *field.option;
+    if (field.value.error != InterpolationError::none) {
+        const Code code = interpolation_code(field.value);
+        if (!findings.take(check.path, code))
+            return;
+        const Explanation why = explain(field.value, option, names);
+        const Position at = mistake_position(option, field.value);
+        findings.put(check.path, at.first, at.second, code,
+                     why.what + " ends the run with " + why.error + "; " + why.mend);
+        return;
+    }
+    find_sent_name(check, field, findings);
+    find_inline_comment(check, option, "a field of the request", findings);
+    if (field.is_reference)
+        return find_in_reference(check, field, findings);
+    if (!meant_as_reference(field.value.value) || !findings.take(check.path, Code::near_output))
+        return;
+    const Position at = value_position(option, 0);
+    const std::string text =
+        field.value.whole ? quoted(field.value.value) : quoted(Text(field.value.value) + U"...");
+    findings.put(check.path, at.first, at.second, Code::near_output,
+                 text +
+                     " is not an output reference, which starts with `output(` and ends with "
+                     "`)` exactly: it is sent as plain text; write " +
+                     quoted(written_reference_meant(field.value.value)));
+}
+
 }  // namespace
 
 void find_in_description(const CheckModel &check, Findings &findings) {
     if (!check.description || check.description->error == InterpolationError::none ||
-        check.description->unchecked)
+        !findings.take(check.path, Code::description_unreadable))
         return;
     const IniOption &option = default_option(check, "description");
-    const Explanation why = explain(*check.description, option.name, check.ini);
+    ReferableNames names(check.ini, *check.default_section);
+    const Explanation why = explain(*check.description, option, names);
     const Position at = mistake_position(option, *check.description);
-    findings.add(check.path, at.first, at.second, Code::description_unreadable,
+    findings.put(check.path, at.first, at.second, Code::description_unreadable,
                  "the description is not printed: " + why.what + " fails with " + why.error + "; " +
                      why.mend);
 }
@@ -144,16 +201,20 @@ void find_in_filters(const CheckModel &check, Findings &findings) {
     if (!check.filters)
         return;
     const IniOption &option = default_option(check, "filters");
-    if (check.filters->unchecked)
-        return;
     if (check.filters->error != InterpolationError::none) {
-        const Explanation why = explain(*check.filters, option.name, check.ini);
+        if (!findings.take(check.path, Code::filters_unreadable))
+            return;
+        ReferableNames names(check.ini, *check.default_section);
+        const Explanation why = explain(*check.filters, option, names);
         const Position at = mistake_position(option, *check.filters);
-        findings.add(check.path, at.first, at.second, Code::filters_unreadable,
+        findings.put(check.path, at.first, at.second, Code::filters_unreadable,
                      "the filters are not applied, and the whole answer is printed: " + why.what +
                          " fails with " + why.error + "; " + why.mend);
         return;
     }
+    find_inline_comment(check, option, "the filter path", findings);
+    if (!check.filters->whole)
+        return;
     const Position at = value_position(option, 0);
     if (check.filter_steps.size() == 1 && check.filter_steps[0].empty()) {
         findings.add(check.path, at.first, at.second, Code::empty_filter_step,
@@ -171,8 +232,11 @@ void find_in_filters(const CheckModel &check, Findings &findings) {
 }
 
 void find_in_fields(const CheckModel &check, Findings &findings) {
+    if (!check.quorvane)
+        return;
+    ReferableNames names(check.ini, *check.quorvane);
     for (const RequestField &field : check.fields)
-        find_in_field(check, field, findings);
+        find_in_field(check, field, names, findings);
 }
 
 }  // namespace harborsweep::lint

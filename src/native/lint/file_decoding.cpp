@@ -1,7 +1,7 @@
 // Which decoder reads a check file: the one open() would use, asked of a
 // file object opened on the null device, so that a locale, UTF-8 mode or an
 // interpreter's own default all count as they do in the run.
-#include "lint/source_text.hpp"
+#include "lint/file_decoding.hpp"
 
 #include <nanobind/stl/string.h>
 
@@ -35,21 +35,18 @@ Decoding decoding_of_open(nb::handle encoding) {
     return decoding;
 }
 
-SourceText decode_source(const std::string &bytes, const Decoding &decoding) {
-    SourceText out;
+std::optional<DecodeFailure> decode_file(const std::string &bytes, const Decoding &decoding,
+                                         LineSink &lines) {
     switch (decoding.kind) {
     case Decoding::Kind::utf8:
-        decode_utf8(bytes, decoding.chunk_size, out);
-        break;
+        return decode_utf8(bytes, lines);
     case Decoding::Kind::ascii:
     case Decoding::Kind::latin1:
-        decode_single_byte(bytes, decoding.kind == Decoding::Kind::ascii, decoding.chunk_size, out);
-        break;
+        return decode_single_byte(bytes, decoding.kind == Decoding::Kind::ascii, lines);
     case Decoding::Kind::other:
-        decode_with_codec(bytes, decoding, out);
         break;
     }
-    return out;
+    return decode_with_codec(bytes, decoding, lines);
 }
 
 }  // namespace harborsweep::lint
