@@ -4,87 +4,60 @@
 #include "lint/findings.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 
 namespace harborsweep::lint {
 
-CodeInfo info(Code code) {
-    constexpr Severity E = Severity::error, W = Severity::warning;
-    switch (code) {
-    case Code::unreadable:
-        return {"HS101", E};
-    case Code::undecodable:
-        return {"HS102", E};
-    case Code::byte_order_mark:
-        return {"HS103", E};
-    case Code::missing_header:
-        return {"HS104", E};
-    case Code::duplicate_section:
-        return {"HS105", E};
-    case Code::duplicate_option:
-        return {"HS106", E};
-    case Code::no_delimiter:
-        return {"HS107", E};
-    case Code::empty_option_name:
-        return {"HS108", E};
-    case Code::lone_percent:
-        return {"HS201", E};
-    case Code::bad_reference:
-        return {"HS202", E};
-    case Code::missing_reference:
-        return {"HS203", E};
-    case Code::reference_depth:
-        return {"HS204", E};
-    case Code::expansion_too_large:
-        return {"HS205", E};
-    case Code::description_unreadable:
-        return {"HS211", W};
-    case Code::filters_unreadable:
-        return {"HS212", W};
-    case Code::no_quorvane:
-        return {"HS301", E};
-    case Code::no_action:
-        return {"HS302", W};
-    case Code::near_section:
-        return {"HS303", W};
-    case Code::unread_default_option:
-        return {"HS304", W};
-    case Code::defaults_in_every_request:
-        return {"HS305", W};
-    case Code::empty_filter_step:
-        return {"HS401", W};
-    case Code::empty_filter_key:
-        return {"HS402", W};
-    case Code::missing_check:
-        return {"HS501", E};
-    case Code::empty_output_name:
-        return {"HS502", E};
-    case Code::reference_cycle:
-        return {"HS503", E};
-    case Code::ignored_output:
-        return {"HS504", W};
-    case Code::near_output:
-        return {"HS505", W};
-    case Code::skipped_name:
-        return {"HS601", W};
-    case Code::no_checks:
-        return {"HS602", W};
-    case Code::continued_line:
-        return {"HS109", W};
-    case Code::inline_comment:
-        return {"HS110", W};
-    case Code::folded_name:
-        return {"HS306", W};
-    case Code::default_option_sent:
-        return {"HS307", W};
-    }
-    return {"HS000", E};
-}
+namespace {
+
+constexpr Severity E = Severity::error, W = Severity::warning;
+
+// Indexed by Code, in its order.
+constexpr CodeInfo kCodes[] = {
+    {"HS101", E},  // unreadable
+    {"HS102", E},  // undecodable
+    {"HS103", E},  // byte_order_mark
+    {"HS104", E},  // missing_header
+    {"HS105", E},  // duplicate_section
+    {"HS106", E},  // duplicate_option
+    {"HS107", E},  // no_delimiter
+    {"HS108", E},  // empty_option_name
+    {"HS201", E},  // lone_percent
+    {"HS202", E},  // bad_reference
+    {"HS203", E},  // missing_reference
+    {"HS204", E},  // reference_depth
+    {"HS205", E},  // expansion_too_large
+    {"HS211", W},  // description_unreadable
+    {"HS212", W},  // filters_unreadable
+    {"HS301", E},  // no_quorvane
+    {"HS302", W},  // no_action
+    {"HS303", W},  // near_section
+    {"HS304", W},  // unread_default_option
+    {"HS305", W},  // defaults_in_every_request
+    {"HS401", W},  // empty_filter_step
+    {"HS402", W},  // empty_filter_key
+    {"HS501", E},  // missing_check
+    {"HS502", E},  // empty_output_name
+    {"HS503", E},  // reference_cycle
+    {"HS504", W},  // ignored_output
+    {"HS505", W},  // near_output
+    {"HS601", W},  // skipped_name
+    {"HS602", W},  // no_checks
+    {"HS109", W},  // continued_line
+    {"HS110", W},  // inline_comment
+    {"HS306", W},  // folded_name
+    {"HS307", W},  // default_option_sent
+};
+static_assert(std::size(kCodes) == static_cast<size_t>(Code::default_option_sent) + 1,
+              "a code without its row");
+
+}  // namespace
+
+CodeInfo info(Code code) { return kCodes[static_cast<size_t>(code)]; }
 
 std::vector<CodeInfo> all_codes() {
-    std::vector<CodeInfo> codes;
-    for (int code = 0; code <= static_cast<int>(Code::default_option_sent); ++code)
-        codes.push_back(info(static_cast<Code>(code)));
+    std::vector<CodeInfo> codes(std::begin(kCodes), std::end(kCodes));
     std::sort(codes.begin(), codes.end(), [](const CodeInfo &a, const CodeInfo &b) {
         return std::string_view(a.code) < std::string_view(b.code);
     });

@@ -15,9 +15,8 @@
 namespace harborsweep::lint {
 namespace {
 
-constexpr int kMaxDepth = 10;
 // Heights are counted to here: past it every depth fails alike.
-constexpr uint8_t kDeep = kMaxDepth + 1;
+constexpr uint8_t kDeep = kMaxInterpolationDepth + 1;
 // What one get() may cost before the run is taken to fail at it: 4 Gi
 // characters is more than it can hold while it sends them, and 16 Mi
 // references take it most of a minute (a few microseconds each).
@@ -234,12 +233,12 @@ struct Interpolator::State {
         for (int depth = 1;; ++depth) {
             const Summary &summary = summaries[*known(*option)];
             const Stair *stair = &stairs[summary.stairs];
-            while (depth + stair->height <= kMaxDepth)
+            while (depth + stair->height <= kMaxInterpolationDepth)
                 ++stair;
             length = plus(length, stair->length);
             references = plus(references, stair->references + 1);
             option = stair->child;
-            if (depth + 1 > kMaxDepth)
+            if (depth + 1 > kMaxInterpolationDepth)
                 break;
         }
         result.error = InterpolationError::depth;
@@ -291,7 +290,7 @@ struct Interpolator::State {
         const bool seen = known(option).has_value();
         const size_t at = summary_of(option);
         const Summary &summary = summaries[at];
-        if (1 + summary.height > kMaxDepth)
+        if (1 + summary.height > kMaxInterpolationDepth)
             find_depth_error(option, result);
         else
             take(summary, option, budget, result);
@@ -358,40 +357,6 @@ const char *interpolation_error_class(InterpolationError error) {
 
 namespace {
 
-// The expansion of get() itself, without summaries, for a few values.
-bool reads_within(const IniFile &file, const IniSection &section, const IniOption &option,
-                  int depth, size_t &steps) {
-    if (depth > kMaxDepth)
-        return false;
-    const TextView text = option.value;
-    for (size_t at = 0; at < text.size();) {
-        const size_t percent = text.find(U'%', at);
-        const size_t end = percent == TextView::npos ? text.size() : percent;
-        if (end - at >= steps)
-            return false;
-        steps -= end - at + 1;
-        if (percent == TextView::npos)
-            return true;
-        const char32_t after = percent + 1 < text.size() ? text[percent + 1] : U'\0';
-        at = percent + 2;
-        if (after == U'%')
-            continue;
-        const size_t close_at = after == U'(' ? text.find(U')', percent + 2) : TextView::npos;
-        if (close_at == TextView::npos || close_at == percent + 2 || close_at + 1 >= text.size() ||
-            text[close_at + 1] != U's')
-            return false;
-        const Text name = lower(text.substr(percent + 2, close_at - percent - 2));
-        const IniOption *child = section.find(name);
-        if (!child && &section != &file.defaults)
-            child = file.defaults.find(name);
-        if (!child ||
-            (child->has_percent && !reads_within(file, section, *child, depth + 1, steps)))
-            return false;
-        at = close_at + 2;
-    }
-    return true;
-}
-
 // A number no other interpolator of the file now marks summaries with.
 uint16_t new_generation(const IniFile &file) {
     if (++file.interpolations == 0) {  // wrapped round: every mark is cleared
@@ -408,11 +373,6 @@ uint16_t new_generation(const IniFile &file) {
 }
 
 }  // namespace
-
-bool reads_cleanly(const IniFile &file, const IniSection &section, const IniOption &option,
-                   size_t most) {
-    return reads_within(file, section, option, 1, most);
-}
 
 Interpolator::Interpolator(const IniFile &file, const IniSection &section, uint64_t &kept)
     : state_(new State{file, section, kept, new_generation(file), {}, {}, {}, {}}) {}

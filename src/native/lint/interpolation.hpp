@@ -12,6 +12,9 @@
 
 namespace harborsweep::lint {
 
+// How deep references may nest, as the run's get() allows.
+constexpr int kMaxInterpolationDepth = 10;
+
 enum class InterpolationError : uint8_t {
     none,
     syntax,          // InterpolationSyntaxError
@@ -70,12 +73,6 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
-
-// Whether `option` read in `section` gives a value without a mistake, found
-// within `most` steps (characters scanned and references followed); false
-// past them.
-bool reads_cleanly(const IniFile &file, const IniSection &section, const IniOption &option,
-                   size_t most);
 
 // What a file keeps whole of its values: as much again as the file, and a
 // little more.

@@ -2,6 +2,7 @@
 // that a finding stays one line however long the value.
 #include "lint/messages.hpp"
 
+#include "lint/clean_reading.hpp"
 #include "lint/near_names.hpp"
 
 namespace harborsweep::lint {
