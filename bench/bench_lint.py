@@ -382,8 +382,15 @@ def interrupt_figures(scratch):
     rng = random.Random(36)
     waits = {"lint": [], "sleep": []}
     troubles = []
-    for _ in range(INTERRUPTS):
+    finished = 0
+    while len(waits["lint"]) < INTERRUPTS:
         waited, status, err = interrupted(lint, whole * rng.uniform(0.2, 0.7))
+        if status == 0 and not err and waited <= INTERRUPT_TARGET and finished < INTERRUPTS:
+            # A busy machine's run can end before the drawn point: the signal then
+            # came after the work, while the interpreter was ending (one ignored
+            # in the work would have let it run on, past the target). Drawn again.
+            finished += 1
+            continue
         waits["lint"].append(waited)
         if status != 130 or err.count("\n") != 1:
             troubles.append(f"status {status}, standard error {err!r}")
@@ -394,6 +401,8 @@ def interrupt_figures(scratch):
           f" longest {max(waits['sleep']) * 1e3:6.1f} ms")
     print(f"    harborsweep-lint:                          median {statistics.median(waits['lint']) * 1e3:6.1f} ms,"
           f" longest {max(waits['lint']) * 1e3:6.1f} ms")
+    if finished:
+        print(f"    ({finished} more rounds had ended before the signal, and were drawn again)")
     for trouble in troubles:
         print(f"    NOT as wanted: {trouble}")
     return max(waits["lint"]), not troubles
