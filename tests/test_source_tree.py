@@ -1,4 +1,5 @@
-# The C++ sources' includes point one way: between units, and between the subsystem folders.
+# The C++ sources' includes point one way, between units and between the subsystem folders,
+# and put Python's header before any standard one.
 import re
 from pathlib import Path
 
@@ -30,3 +31,22 @@ def test_includes_point_one_way():
         assert done, "units including each other: %s" % sorted(left)
         for unit in done:
             del left[unit]
+
+
+def test_python_comes_before_any_standard_header():
+    # Python.h must see no standard header before it: the release compiler's glibc headers would
+    # fix _POSIX_C_SOURCE first, and a redefinition is an error there (not with g++). A unit
+    # build may start with any source file, so each one's first system header, reached through
+    # the project headers it includes in order, must be nanobind's or Python.h.
+    def system_headers(path, seen):
+        for kind, name in re.findall(r'^#include ([<"])([^>"]+)[>"]', path.read_text(), re.M):
+            if kind == "<":
+                yield name
+            elif (NATIVE / name).exists() and name not in seen:
+                seen.add(name)
+                yield from system_headers(NATIVE / name, seen)
+
+    first = {path.relative_to(NATIVE).as_posix(): next(system_headers(path, set()), None)
+             for path in NATIVE.rglob("*.cpp")}
+    assert {path: header for path, header in first.items()
+            if header not in ("nanobind/nanobind.h", "Python.h")} == {}

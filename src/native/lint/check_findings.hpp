@@ -3,6 +3,8 @@
 // reference leads to is the linter's run's to find (lint_run).
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <vector>
 
 #include "lint/check_model.hpp"

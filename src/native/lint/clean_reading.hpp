@@ -2,6 +2,8 @@
 // advice of a finding names only an option that would work in its place.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <cstddef>
 
 #include "lint/ini_file.hpp"

@@ -2,6 +2,8 @@
 // gives them (readdir's order, without "." and "..").
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 #include <vector>
 

@@ -2,6 +2,8 @@
 // run's open() and read() would raise for it.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -2,6 +2,8 @@
 // stable code, how bad it is for the run, and what to do about it.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 #include <unordered_map>
 #include <vector>

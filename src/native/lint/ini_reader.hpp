@@ -1,6 +1,8 @@
 // Reading a check file as configparser.ConfigParser() reads it.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <string>
 
 #include "lint/file_decoding.hpp"

@@ -5,6 +5,8 @@
 // the file, however the references multiply.
 #pragma once
 
+#include <nanobind/nanobind.h>
+
 #include <cstdint>
 #include <memory>
 
