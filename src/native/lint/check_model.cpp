@@ -13,9 +13,7 @@ namespace {
 std::optional<Interpolated> read_default(const CheckModel &check, Interpolator &values,
                                          const char *name, uint64_t most) {
     const Text key = from_ascii(name);
-    const IniOption *option = check.default_section->find(key);
-    if (!option)
-        option = check.ini.defaults.find(key);
+    const IniOption *option = check.ini.visible(*check.default_section, key);
     if (!option)
         return std::nullopt;
     return values.get_whole(*option, most);

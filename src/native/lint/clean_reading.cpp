@@ -22,22 +22,16 @@ bool reads_within(const IniFile &file, const IniSection &section, const IniOptio
         steps -= end - at + 1;
         if (percent == TextView::npos)
             return true;
-        const char32_t after = percent + 1 < text.size() ? text[percent + 1] : U'\0';
-        at = percent + 2;
-        if (after == U'%')
-            continue;
-        const size_t close_at = after == U'(' ? text.find(U')', percent + 2) : TextView::npos;
-        if (close_at == TextView::npos || close_at == percent + 2 || close_at + 1 >= text.size() ||
-            text[close_at + 1] != U's')
+        const PercentPart part = percent_part(text, percent);
+        if (part.kind != PercentPart::Kind::escape && part.kind != PercentPart::Kind::reference)
             return false;
-        const Text name = lower(text.substr(percent + 2, close_at - percent - 2));
-        const IniOption *child = section.find(name);
-        if (!child && &section != &file.defaults)
-            child = file.defaults.find(name);
+        at = part.end;
+        if (part.kind == PercentPart::Kind::escape)
+            continue;
+        const IniOption *child = file.visible(section, lower(part.name));
         if (!child ||
             (child->has_percent && !reads_within(file, section, *child, depth + 1, steps)))
             return false;
-        at = close_at + 2;
     }
     return true;
 }

@@ -154,6 +154,14 @@ struct IniFile {
         const std::optional<size_t> found = index.find(name, sections);
         return found ? &sections[*found] : nullptr;
     }
+
+    // The option that `name` (lowercased) names for a value read in
+    // `section`, as get() looks it up: the section's own, else [DEFAULT]'s.
+    const IniOption *visible(const IniSection &in, TextView name) const {
+        if (const IniOption *own = in.find(name))
+            return own;
+        return &in == &defaults ? nullptr : defaults.find(name);
+    }
 };
 
 }  // namespace harborsweep::lint

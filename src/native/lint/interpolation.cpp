@@ -105,11 +105,7 @@ struct Interpolator::State {
         option.memo_generation = generation;
     }
 
-    const IniOption *lookup(TextView name) const {
-        if (const IniOption *own = section.find(name))
-            return own;
-        return &section == &file.defaults ? nullptr : file.defaults.find(name);
-    }
+    const IniOption *lookup(TextView name) const { return file.visible(section, name); }
 
     // The summary of an option whose value holds a "%".
     size_t summary_of(const IniOption &option) {
@@ -147,27 +143,26 @@ struct Interpolator::State {
             if (percent == TextView::npos)
                 break;
             summary.work = plus(summary.work, 1);
-            const char32_t after = percent + 1 < text.size() ? text[percent + 1] : U'\0';
-            if (after == U'%') {
+            const PercentPart part = percent_part(text, percent);
+            switch (part.kind) {
+            case PercentPart::Kind::escape:
                 summary.literal(U"%");
-                frame.at = percent + 2;
+                frame.at = part.end;
                 continue;
-            }
-            if (after != U'(')
-                return fail(summary, InterpolationError::syntax, *frame.option, percent);
-            const size_t close_at = text.find(U')', percent + 2);
-            if (close_at == TextView::npos || close_at == percent + 2 ||
-                close_at + 1 >= text.size() || text[close_at + 1] != U's') {
+            case PercentPart::Kind::bad_reference:
                 summary.mistake.bad_reference = true;
+                [[fallthrough]];
+            case PercentPart::Kind::lone:
                 return fail(summary, InterpolationError::syntax, *frame.option, percent);
+            case PercentPart::Kind::reference:
+                break;
             }
-            const IniOption *child =
-                lookup(lower(text.substr(percent + 2, close_at - percent - 2)));
+            const IniOption *child = lookup(lower(part.name));
             if (!child) {
-                summary.mistake.name_length = static_cast<uint32_t>(close_at - percent - 2);
+                summary.mistake.name_length = static_cast<uint32_t>(part.name.size());
                 return fail(summary, InterpolationError::missing_option, *frame.option, percent);
             }
-            frame.at = close_at + 2;
+            frame.at = part.end;
             summary.references = plus(summary.references, 1);
             if (!child->has_percent) {
                 summary.literal(child->value);
@@ -263,15 +258,13 @@ struct Interpolator::State {
             out.append(text.substr(at, end - at));
             if (percent == TextView::npos)
                 return;
-            if (text[percent + 1] == U'%') {
+            const PercentPart part = percent_part(text, percent);
+            at = part.end;
+            if (part.kind == PercentPart::Kind::escape) {
                 out += U'%';
-                at = percent + 2;
                 continue;
             }
-            const size_t close_at = text.find(U')', percent + 2);
-            const IniOption &child =
-                *lookup(lower(text.substr(percent + 2, close_at - percent - 2)));
-            at = close_at + 2;
+            const IniOption &child = *lookup(lower(part.name));
             if (!child.has_percent)
                 out.append(child.value);
             else if (summaries[*known(child)].length > 0)  // an empty one costs nothing
@@ -337,6 +330,20 @@ Text Interpolated::missing() const {
     // No more of it than a message shows, however long the name.
     const size_t shown = std::min<size_t>(where->name_length, 256);
     return lower(TextView(where->at->value).substr(where->offset + 2, shown));
+}
+
+PercentPart percent_part(TextView text, size_t percent) {
+    using Kind = PercentPart::Kind;
+    const char32_t after = percent + 1 < text.size() ? text[percent + 1] : U'\0';
+    if (after == U'%')
+        return {Kind::escape, percent + 2, {}};
+    if (after != U'(')
+        return {Kind::lone, 0, {}};
+    const size_t close_at = text.find(U')', percent + 2);
+    if (close_at == TextView::npos || close_at == percent + 2 || close_at + 1 >= text.size() ||
+        text[close_at + 1] != U's')
+        return {Kind::bad_reference, 0, {}};
+    return {Kind::reference, close_at + 2, text.substr(percent + 2, close_at - percent - 2)};
 }
 
 const char *interpolation_error_class(InterpolationError error) {

@@ -27,6 +27,16 @@ enum class InterpolationError : uint8_t {
 
 const char *interpolation_error_class(InterpolationError error);
 
+// What get() reads at a "%" of a value: "%%", a reference "%(name)s", a "%"
+// followed by neither, or a "%(" not closed by ")s" (an empty name included).
+struct PercentPart {
+    enum class Kind : uint8_t { escape, reference, lone, bad_reference } kind;
+    size_t end = 0;  // escape and reference: where the text after it starts
+    TextView name;   // reference: the name as written
+};
+
+PercentPart percent_part(TextView text, size_t percent);
+
 // Where a value's expansion fails.
 struct Mistake {
     const IniOption *at = nullptr;  // the option whose value holds the mistake

@@ -92,9 +92,7 @@ std::string quoted(TextView text) {
 
 std::string quoted(std::string_view ascii) { return quoted(from_ascii(ascii)); }
 
-bool ReferableNames::has(TextView name) const {
-    return section_.find(name) || file_.defaults.find(name);
-}
+bool ReferableNames::has(TextView name) const { return file_.visible(section_, name) != nullptr; }
 
 std::optional<Text> ReferableNames::near(TextView written, const Interpolated &value,
                                          const IniOption &owner) {
@@ -114,9 +112,7 @@ std::optional<Text> ReferableNames::near(TextView written, const Interpolated &v
     std::optional<Text> near = near_name(written, names_, budget_, {owner.name, at});
     if (!near)
         return near;
-    const IniOption *named = section_.find(*near);
-    if (!named)
-        named = file_.defaults.find(*near);
+    const IniOption *named = file_.visible(section_, *near);
     // A value that takes long to check is not suggested either.
     if (!reads_cleanly(file_, section_, *named, 4096))
         return std::nullopt;

@@ -39,9 +39,7 @@ Code interpolation_code(const Interpolated &value) {
 }
 
 const IniOption &default_option(const CheckModel &check, const char *name) {
-    const Text key = from_ascii(name);
-    const IniOption *option = check.default_section->find(key);
-    return option ? *option : *check.ini.defaults.find(key);
+    return *check.ini.visible(*check.default_section, from_ascii(name));
 }
 
 // A step of several keys ("a&b") with one of them empty ("a&", "a&&b").
