@@ -192,10 +192,28 @@ std::vector<long> first_followers(const std::vector<long> &follows) {
     return followers;
 }
 
-void find_filters_sent(const CheckModel &check, const std::vector<CheckModel> &checks,
-                       long follower, Findings &findings) {
+// `description` written in [quorvane]: sent, and printed only if [default]
+// has one too.
+void find_description_sent(const CheckModel &check, const RequestField &field, Findings &findings) {
+    if (field.value.error != InterpolationError::none ||
+        !findings.take(check.path, Code::default_option_sent))
+        return;
+    findings.put(check.path, field.option->line, field.option->name_column,
+                 Code::default_option_sent,
+                 std::string("`description` in `[quorvane]` is sent to the controller as a field "
+                             "of the request") +
+                     (check.description ? "" : ", and the run prints no description") +
+                     "; move it to `[default]`");
+}
+
+void find_default_options_sent(const CheckModel &check, const std::vector<CheckModel> &checks,
+                               long follower, Findings &findings) {
     for (const RequestField &field : check.fields) {
-        if (field.from_defaults || field.option->name != kReadFromDefault[1] ||
+        if (field.from_defaults)
+            continue;
+        if (field.option->name == kReadFromDefault[0])
+            find_description_sent(check, field, findings);
+        if (field.option->name != kReadFromDefault[1] ||
             !findings.take(check.path, Code::default_option_sent))
             continue;
         const bool applied = check.filters.has_value();

@@ -21,11 +21,11 @@ void find_in_check(const CheckModel &check, bool listed, const Decoding &decodin
 // `follows` (per check, the check its reference leads to, or -1).
 std::vector<long> first_followers(const std::vector<long> &follows);
 
-// `filters` written in [quorvane] of `check`, once the references are
-// followed: the run sends it, applies none, and a chain fed by such a check
-// (`follower`, from first_followers) runs over the elements of the whole
-// answer.
-void find_filters_sent(const CheckModel &check, const std::vector<CheckModel> &checks,
-                       long follower, Findings &findings);
+// `description` and `filters` written in [quorvane] of `check`, once the
+// references are followed: the run sends them and takes neither from there;
+// a chain fed by a check whose filters are so sent (`follower`, from
+// first_followers) runs over the elements of the whole answer.
+void find_default_options_sent(const CheckModel &check, const std::vector<CheckModel> &checks,
+                               long follower, Findings &findings);
 
 }  // namespace harborsweep::lint

@@ -124,7 +124,7 @@ public:
             const std::string first = check.path;
             check.path = at.path;
             find_in_check(check, at.listed, run.decoding, run.findings);
-            find_filters_sent(check, run.models, followers[at.model], run.findings);
+            find_default_options_sent(check, run.models, followers[at.model], run.findings);
             if (run.target[at.model] >= 0 && run.follows[at.model] < 0)
                 report_unreadable_target(at.model);
             if (run.loop[at.model] >= 0)

@@ -2,7 +2,7 @@
 // reads it from [quorvane], a warning where it reads it quietly), filter
 // steps and keys that are empty, output references that are not followed
 // or are not references at all, comments written after a value, and
-// fields sent under another name or meant for [default]. A message, and
+// fields sent under another name. A message, and
 // any name it suggests, is built only for the findings given.
 #include "lint/value_findings.hpp"
 
@@ -142,13 +142,6 @@ void find_sent_name(const CheckModel &check, const RequestField &field, Findings
                      "it is sent as the field " +
                          quoted(option.name) + "; write it " + quoted(option.name) +
                          " (no field with capitals can be sent)");
-    if (!field.from_defaults && option.name == U"description" &&
-        findings.take(check.path, Code::default_option_sent))
-        findings.put(check.path, option.line, option.name_column, Code::default_option_sent,
-                     std::string("`description` in `[quorvane]` is sent to the controller as a "
-                                 "field of the request") +
-                         (check.description ? "" : ", and the run prints no description") +
-                         "; move it to `[default]`");
 }
 
 void find_in_field(const CheckModel &check, const RequestField &field, ReferableNames &names,
