@@ -5,6 +5,9 @@ from typing import Any, Literal
 
 _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
+# The findings of one code that a file gives at most; a summary row counts the rest.
+MOST_OF_ONE_CODE: int
+
 class Finding:
     """One mistake in a check file or directory."""
 

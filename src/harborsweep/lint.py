@@ -22,7 +22,6 @@ __all__ = ["Finding", "lint", "plan", "run"]
 PROGRAM = "harborsweep-lint"
 FORMATS = ("text", "json", "github")
 NO_SESSION = "<session id>"
-MOST_OF_ONE_CODE = 100
 
 
 def lint(path: str | bytes | os.PathLike, config_dir: str | bytes | os.PathLike | None = None
@@ -172,7 +171,7 @@ def _text_line(finding: Finding) -> str:
         where += f":{finding.line}:{finding.column}"
     if finding.summary:
         more = _plural(finding.left_out, f"more {finding.code} {finding.severity}")
-        return f"{where}: ... {more} in this file, not shown (at most {MOST_OF_ONE_CODE} of a code)"
+        return f"{where}: ... {more} in this file, not shown (at most {_lint.MOST_OF_ONE_CODE} of a code)"
     return f"{where}: {finding.code} {finding.severity}: {_printable(finding.message)}"
 
 

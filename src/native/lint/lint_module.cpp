@@ -118,8 +118,7 @@ NB_MODULE(_lint, m) {
     m.def(
         "lint",
         [](nb::handle paths, nb::handle config_dir) {
-            return findings_of(
-                sorted_findings(lint_paths(fs_paths(paths), fs_path_or_none(config_dir))));
+            return nb::borrow<nb::list>(checked(paths, config_dir, false)[0]);
         },
         nb::arg("paths"), nb::arg("config_dir") = nb::none(),
         "The findings of check directories and check files.");
@@ -144,5 +143,6 @@ NB_MODULE(_lint, m) {
             return codes;
         },
         "Every code the linter gives, with its severity.");
+    m.attr("MOST_OF_ONE_CODE") = Findings::kMostOfOneCode;
     m.def("_read_ini", &reader_view, nb::arg("path"), nb::arg("encoding") = nb::none());
 }

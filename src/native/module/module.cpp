@@ -24,17 +24,16 @@ void start_up(nb::handle module) {
         nb::setattr(module, name, nb::module_::import_(name));
     nb::object pprint = nb::getattr(module, "pprint");
     nb::setattr(module, "pp", pprint.attr("PrettyPrinter")(nb::arg("width") = 200));
+    harborsweep::ModuleState &state = harborsweep::module_state(module.ptr());
     // pprint's functions as it defined them, so that the native layout, which
     // stands in for them, can tell when a caller has changed one.
-    harborsweep::module_state(module.ptr()).pprint_originals =
-        harborsweep::pprint_originals(pprint).release().ptr();
+    state.pprint_originals = harborsweep::pprint_originals(pprint).release().ptr();
     nb::object requests = nb::getattr(module, "requests");
     requests.attr("packages").attr("urllib3").attr("disable_warnings")();
     // requests' own post function, so that a caller's replacement of
     // requests.post, made before or after this import, can be recognised,
     // and what it builds each request with, whose replacement after this
     // import is recognised too.
-    harborsweep::ModuleState &state = harborsweep::module_state(module.ptr());
     nb::object api = requests.attr("api"), sessions = requests.attr("sessions");
     state.original_post = nb::object(api.attr("post")).release().ptr();
     state.original_request = nb::object(api.attr("request")).release().ptr();
