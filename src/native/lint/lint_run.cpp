@@ -36,23 +36,13 @@ std::string lowered(std::string text) {
 // however many references miss there: its files, not its directories.
 struct NearFiles {
     std::vector<Text> names;
-    std::vector<Text> folded;  // as near_name() compares them
+    std::vector<Text> folded;  // as may_be_near() takes them
     std::vector<std::string> reals;
     // Names a near name is still looked for among, over all the references
     // that miss here: a directory of thousands of names and thousands of
     // references must not take their product in time.
     size_t budget = 200'000;
 };
-
-// Whether near_name() could find `candidate` close to `wanted` (both folded):
-// it takes names of about the same length, or one that begins the other, of
-// four letters at least. Cheap, so that it is asked of every name.
-bool may_be_near(TextView wanted, TextView candidate) {
-    const size_t a = wanted.size(), b = candidate.size();
-    if ((a > b ? a - b : b - a) <= 2)
-        return true;
-    return a >= 4 && b >= 4 && wanted.substr(0, 4) == candidate.substr(0, 4);
-}
 
 class Linter {
 public:
@@ -231,13 +221,14 @@ private:
         const Text wanted =
             path_text(slash == std::string::npos ? missing : missing.substr(slash + 1));
         const Text key = ascii_lower(strip(wanted));
-        std::vector<Text> names;
+        std::vector<TextView> names;
         for (size_t i = 0; i < files.names.size(); ++i)
             if (files.reals[i] != referring_real && may_be_near(key, files.folded[i]))
                 names.push_back(files.names[i]);
         if (names.size() <= files.budget) {
             files.budget -= names.size();
-            if (auto near = near_name(wanted, names))
+            size_t compared = names.size();
+            if (auto near = near_name(wanted, names, compared))
                 return "did you mean " + quoted(*near) + "?";
         }
         return "name an existing check file";

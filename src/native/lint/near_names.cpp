@@ -90,6 +90,13 @@ std::optional<size_t> closeness(TextView written, TextView candidate) {
 
 }  // namespace
 
+bool may_be_near(TextView written, TextView candidate) {
+    const size_t a = written.size(), b = candidate.size();
+    if ((a > b ? a - b : b - a) <= kMostEdits)
+        return true;
+    return a >= 4 && b >= 4 && written.substr(0, 4) == candidate.substr(0, 4);
+}
+
 std::optional<Text> near_name(TextView written, const std::vector<TextView> &candidates,
                               size_t &budget, std::initializer_list<TextView> unwanted) {
     const TextView key = strip(written);

@@ -23,4 +23,10 @@ std::optional<Text> near_name(TextView written, const std::vector<Text> &candida
 std::optional<Text> near_name(TextView written, const std::vector<TextView> &candidates,
                               size_t &budget, std::initializer_list<TextView> unwanted = {});
 
+// Whether near_name() could take `candidate` for `written`, both folded as
+// ascii_lower(strip(name)): only names of about the same length, or one that
+// begins the other, of four letters at least, can be near. Cheap, so that it
+// can be asked of every name of a long list before the search.
+bool may_be_near(TextView written, TextView candidate);
+
 }  // namespace harborsweep::lint
