@@ -1,6 +1,8 @@
 // Cutting decoded text into the lines that iterating a text file gives:
 // at "\n", "\r\n" and a lone "\r", as universal newlines do. The lines go
 // to a reader one by one, so that a file's text is never held whole.
+// Beside it, what every decoder that feeds it shares: how open() decodes,
+// and where decoding first fails.
 #pragma once
 
 #include <nanobind/nanobind.h>
