@@ -31,7 +31,7 @@ import time
 from pathlib import Path
 from unittest import mock
 
-from bench_run import output_discarded, run_plain_loop
+from bench_run import client_loop, output_discarded
 from compare_builds import extension_file, load
 from delay_relay import DelayRelay
 from harness import BareClient, KeptClient, fleet_scenario, interleaved, ratio, standin, target, write_checks
@@ -52,13 +52,6 @@ def run_module(module, address, config_dir):
     argv = ["harborsweep", "--controller_ip", address, "--password", "pw", "--config_dir", config_dir]
     with mock.patch.object(sys, "argv", argv), output_discarded():
         module.main()
-
-
-def run_loop(client, config_dir):
-    try:
-        run_plain_loop(client.post, config_dir)
-    finally:
-        getattr(client, "close", lambda: None)()
 
 
 def baseline_module():
@@ -104,8 +97,8 @@ def wan_figures(server, config_dir):
     with DelayRelay(server.address, RTT) as relay:
         kept, bare = KeptClient(relay.address), BareClient(relay.address)
         times, connections = timed(server, {
-            "kept": lambda: run_loop(kept, config_dir),
-            "new": lambda: run_loop(bare, config_dir),
+            "kept": lambda: client_loop(kept, config_dir),
+            "new": lambda: client_loop(bare, config_dir),
             "harborsweep": lambda: run_module(hs, relay.address, config_dir),
         }, WAN_ROUNDS)
     per = {name: times[name].median / (REQUESTS * RTT) for name in times}
@@ -124,8 +117,8 @@ def local_figures(server, config_dir):
     baseline = baseline_module()
     kept, bare = KeptClient(server.address), BareClient(server.address)
     contenders = {
-        "kept": lambda: run_loop(kept, config_dir),
-        "new": lambda: run_loop(bare, config_dir),
+        "kept": lambda: client_loop(kept, config_dir),
+        "new": lambda: client_loop(bare, config_dir),
         "after": lambda: run_module(hs, server.address, config_dir),
     }
     if baseline is not None:

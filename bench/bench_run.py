@@ -84,7 +84,8 @@ def run_plain_loop(post, config_dir):
             post(fields)
 
 
-def kept_loop(client, config_dir):
+def client_loop(client, config_dir):
+    """The loop on a harness client (BareClient, KeptClient), closed after it."""
     try:
         run_plain_loop(client.post, config_dir)
     finally:
@@ -100,7 +101,7 @@ def main():
             "loop": lambda: run_plain_loop(
                 lambda fields: requests.post(server.url, data=fields, verify=False).json(), config_dir),
             "wrapped": lambda: run_wrapped(server.address, config_dir),
-            "bare": lambda: kept_loop(kept, config_dir),
+            "bare": lambda: client_loop(kept, config_dir),
             "shipped": lambda: run_harborsweep(server.address, config_dir),
         }, ROUNDS, collector="paused", clock=time.thread_time)
     per = {name: times[name].median / actions * 1000 for name in times}

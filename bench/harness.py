@@ -153,6 +153,9 @@ class BareClient:
         finally:
             connection.close()
 
+    def close(self):
+        """Nothing to close: each request closed its own connection."""
+
 
 class KeptClient(BareClient):
     """The same requests on one http.client connection, opened with the first
