@@ -692,6 +692,11 @@ signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
      3, ""),
     ("run([sys.argv[1]])", 130, "harborsweep-lint: interrupted\n"),
     ("run(['--plan', '--format', 'json', sys.argv[1]])", 130, "harborsweep-lint: interrupted\n"),
+    # Pressed as the command ends, while the interpreter exits: nothing more to say.
+    ("signal.setitimer(signal.ITIMER_REAL, 0)\nimport atexit, os\n"
+     "atexit.register(lambda: [os.kill(os.getpid(), signal.SIGINT), 0][1])\n"
+     "sys.argv = ['harborsweep-lint', '--ignore', 'HS501', sys.argv[1]]\nrun()",
+     0, "Found 0 errors and 0 warnings in 3000 check files.\n"),
 ])
 def test_ctrl_c_ends_the_lint_with_one_line(tmp_path, call, status, stderr):
     for i in range(3000):

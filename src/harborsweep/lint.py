@@ -11,6 +11,7 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import signal
 import sys
 import warnings
 
@@ -316,6 +317,11 @@ def run(argv: list[str] | None = None) -> None:
                     pass
             os._exit(128 + 2)
         sys.exit(128 + 2)
+    finally:
+        if argv is None:
+            # All is written: a Ctrl-C from here on has nothing left to stop, and would only
+            # show a traceback from the interpreter's exit.
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
 if __name__ == "__main__":
