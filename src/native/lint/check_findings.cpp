@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "lint/interrupts.hpp"
 #include "lint/messages.hpp"
 #include "lint/near_names.hpp"
 #include "lint/read_findings.hpp"
@@ -20,6 +21,7 @@ const Text kDefault = from_ascii("default"), kQuorvane = from_ascii("quorvane");
 void find_in_sections(const CheckModel &check, Findings &findings) {
     bool quorvane_reported = false;
     for (const IniSection &section : check.ini.sections) {
+        check_interrupts();
         if (section.name == kDefault || section.name == kQuorvane)
             continue;
         const std::optional<Text> near = near_name(section.name, {kDefault, kQuorvane});
@@ -92,6 +94,7 @@ std::unordered_set<const IniOption *> referred_options(const CheckModel &check) 
     longest = std::min<size_t>(longest, 256);
     auto scan = [&](const IniSection &values) {
         for (const IniOption &option : values.options) {
+            check_interrupts();
             const TextView value = option.value;
             size_t close = 0;
             for (size_t at = value.find(U"%("); at != TextView::npos;
@@ -152,6 +155,7 @@ void find_unread_defaults(const CheckModel &check, Findings &findings) {
     const std::vector<Text> &read = kReadFromDefault;
     const std::unordered_set<const IniOption *> referred = referred_options(check);
     for (const IniOption &option : check.default_section->options) {
+        check_interrupts();
         if (option.name.empty() || option.name == read[0] || option.name == read[1] ||
             referred.count(&option))
             continue;

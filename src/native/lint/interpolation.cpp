@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+#include "lint/interrupts.hpp"
+
 namespace harborsweep::lint {
 namespace {
 
@@ -112,8 +114,10 @@ struct Interpolator::State {
         if (const std::optional<size_t> found = known(option))
             return *found;
         const size_t first = open(option);
-        while (!frames.empty())
+        while (!frames.empty()) {
+            check_interrupts();  // a chain of references may be as long as the file
             step();
+        }
         return first;
     }
 

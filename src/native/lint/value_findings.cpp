@@ -8,6 +8,7 @@
 
 #include <utility>
 
+#include "lint/interrupts.hpp"
 #include "lint/messages.hpp"
 
 namespace harborsweep::lint {
@@ -226,8 +227,10 @@ void find_in_fields(const CheckModel &check, Findings &findings) {
     if (!check.quorvane)
         return;
     ReferableNames names(check.ini, *check.quorvane);
-    for (const RequestField &field : check.fields)
+    for (const RequestField &field : check.fields) {
+        check_interrupts();
         find_in_field(check, field, names, findings);
+    }
 }
 
 }  // namespace harborsweep::lint
