@@ -41,11 +41,12 @@ output grows with the checks, not with the chains' lengths. The target: at
 most 2 s.
 
 (e) Ctrl-C: `harborsweep-lint --plan --format json` on the generated
-directory of (a), sent SIGINT at a point drawn from the middle of its run;
-the wait from the signal to the process's end, against the same wait for an
-interpreter interrupted in time.sleep() (its floor: the interpreter's own
-exit). The target: every round ends within 0.2 s, with status 130 and one
-line on standard error.
+directory of (a), and `harborsweep-lint` on each 10 MB shape of (f), sent
+SIGINT at a point drawn from the middle of its work (its run less the
+command's start-up); the wait from the signal to the process's end, against
+the same wait for an interpreter interrupted in time.sleep() (its floor: the
+interpreter's own exit). The target: every round ends within 0.2 s, with
+status 130 and one line on standard error.
 
 (f) Check files of 10 MB in the shapes that cost most (lint_shapes.py: a
 million options, long runs of "%(", fields that all fail to interpolate, a
@@ -84,7 +85,7 @@ FILES, LINT_ROUNDS = 10_000, 6
 SHAPE_ROUNDS, SHAPE_SECONDS, SHAPE_MEGABYTES = 2, 2.0, 200
 STARTS, IMPORTS = 12, 10
 CHAIN, CHAIN_ROUNDS, CHAIN_TARGET = 2_000, 6, 2.0
-INTERRUPTS, INTERRUPT_TARGET = 12, 0.2
+INTERRUPTS, SHAPE_INTERRUPTS, INTERRUPT_TARGET = 12, 2, 0.2
 # (a) configparser's time over the linter's; (b) the command's start-up over
 # `harborsweep --help`'s.
 LINT_SPEED_UP, START_TARGET = 4.0, 1.2
@@ -365,47 +366,73 @@ def interrupted(command, after):
     return waited, child.returncode, child.stderr.read().decode(errors="replace")
 
 
-def interrupt_figures(scratch):
-    directory = Path(scratch, "checks")
-    directory.mkdir()
-    write_directory(directory)
-    lint = [str(Path(sys.executable).parent / "harborsweep-lint"), "--plan", "--format", "json",
-            str(directory)]
-    runs = []
-    for _ in range(4):  # the first warms the page cache
-        start = time.perf_counter()
-        subprocess.run(lint, stdout=subprocess.DEVNULL, check=True)
-        runs.append(time.perf_counter() - start)
-    whole = statistics.median(runs[1:])
-    sleeper = [sys.executable, "-c", "import time; time.sleep(60)"]
-    # The floor's interpreter is let start up first, so that its handler for SIGINT is in place.
-    rng = random.Random(36)
-    waits = {"lint": [], "sleep": []}
-    troubles = []
-    finished = 0
-    while len(waits["lint"]) < INTERRUPTS:
-        waited, status, err = interrupted(lint, whole * rng.uniform(0.2, 0.7))
-        if status == 0 and not err and waited <= INTERRUPT_TARGET and finished < INTERRUPTS:
+def timed_run(command):
+    start = time.perf_counter()
+    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def interrupt_rounds(command, rounds, rng, start_up):
+    """Sends SIGINT to `command` `rounds` times, at a point drawn from 20% to
+    70% of its work (its run less the start-up); returns the waits, what was
+    not as wanted, and how many rounds were drawn again."""
+    timed_run(command)  # warms the page cache
+    whole = statistics.median(timed_run(command) for _ in range(3))
+    work = max(whole - start_up, 0.0)
+    waits, troubles, finished = [], [], 0
+    while len(waits) < rounds:
+        waited, status, err = interrupted(command, start_up + work * rng.uniform(0.2, 0.7))
+        if status in (0, 1) and "Traceback" not in err and "interrupted" not in err \
+                and waited <= INTERRUPT_TARGET and finished < rounds:
             # A busy machine's run can end before the drawn point: the signal then
             # came after the work, while the interpreter was ending (one ignored
             # in the work would have let it run on, past the target). Drawn again.
             finished += 1
             continue
-        waits["lint"].append(waited)
+        waits.append(waited)
         if status != 130 or err.count("\n") != 1:
             troubles.append(f"status {status}, standard error {err!r}")
-        waits["sleep"].append(interrupted(sleeper, 0.3)[0])
-    print(f"(e) Ctrl-C in `harborsweep-lint --plan --format json` on the {FILES:,} checks of (a) (a whole"
-          f" run: {whole * 1e3:.0f} ms), {INTERRUPTS} rounds: wait from SIGINT to the end")
-    print(f"    python interrupted in time.sleep (floor):  median {statistics.median(waits['sleep']) * 1e3:6.1f} ms,"
-          f" longest {max(waits['sleep']) * 1e3:6.1f} ms")
-    print(f"    harborsweep-lint:                          median {statistics.median(waits['lint']) * 1e3:6.1f} ms,"
-          f" longest {max(waits['lint']) * 1e3:6.1f} ms")
+    return waits, troubles, finished
+
+
+def interrupt_figures(scratch):
+    directory = Path(scratch, "checks")
+    directory.mkdir()
+    write_directory(directory)
+    lint = str(Path(sys.executable).parent / "harborsweep-lint")
+    empty = Path(scratch, "empty.cfg")
+    empty.write_text("")
+    start_up = statistics.median(timed_run([lint, str(empty)]) for _ in range(3))
+    rng = random.Random(36)
+    waits, troubles, finished = interrupt_rounds(
+        [lint, "--plan", "--format", "json", str(directory)], INTERRUPTS, rng, start_up)
+    # The floor's interpreter is let start up first, so that its handler for SIGINT is in place.
+    sleeper = [sys.executable, "-c", "import time; time.sleep(60)"]
+    floor = [interrupted(sleeper, 0.3)[0] for _ in range(INTERRUPTS)]
+    shape_waits = {}
+    shape = Path(scratch, "shape.cfg")
+    for name, make in SHAPES.items():
+        shape.write_text(make())
+        shape_waits[name], more, drawn = interrupt_rounds([lint, str(shape)], SHAPE_INTERRUPTS, rng,
+                                                          start_up)
+        troubles += [f"{name}: {trouble}" for trouble in more]
+        finished += drawn
+    slowest = max(shape_waits, key=lambda name: max(shape_waits[name]))
+    every_shape = [wait for name in shape_waits for wait in shape_waits[name]]
+    print(f"(e) Ctrl-C in `harborsweep-lint --plan --format json` on the {FILES:,} checks of (a)"
+          f" ({INTERRUPTS} rounds), and in `harborsweep-lint` on each 10 MB shape of (f)"
+          f" ({SHAPE_INTERRUPTS} rounds each): wait from SIGINT to the end")
+    print(f"    python interrupted in time.sleep (floor):  median {statistics.median(floor) * 1e3:6.1f} ms,"
+          f" longest {max(floor) * 1e3:6.1f} ms")
+    print(f"    harborsweep-lint, the {FILES:,} checks:     median {statistics.median(waits) * 1e3:6.1f} ms,"
+          f" longest {max(waits) * 1e3:6.1f} ms")
+    print(f"    harborsweep-lint, the shapes:              median {statistics.median(every_shape) * 1e3:6.1f} ms,"
+          f" longest {max(shape_waits[slowest]) * 1e3:6.1f} ms ({slowest})")
     if finished:
         print(f"    ({finished} more rounds had ended before the signal, and were drawn again)")
     for trouble in troubles:
         print(f"    NOT as wanted: {trouble}")
-    return max(waits["lint"]), not troubles
+    return max(waits + every_shape), not troubles
 
 
 # (f) Files of 10 MB in costly shapes.
