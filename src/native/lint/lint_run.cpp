@@ -36,8 +36,8 @@ std::string lowered(std::string text) {
 // however many references miss there: its files, not its directories.
 struct NearFiles {
     std::vector<Text> names;
-    std::vector<Text> folded;  // as may_be_near() takes them
     std::vector<std::string> reals;
+    NearNameIndex index;  // of `names`
     // Names a near name is still looked for among, over all the references
     // that miss here: a directory of thousands of names and thousands of
     // references must not take their product in time.
@@ -220,13 +220,11 @@ private:
         const size_t slash = missing.rfind('/');
         const Text wanted =
             path_text(slash == std::string::npos ? missing : missing.substr(slash + 1));
-        const Text key = ascii_lower(strip(wanted));
-        std::vector<TextView> names;
-        for (size_t i = 0; i < files.names.size(); ++i)
-            if (files.reals[i] != referring_real && may_be_near(key, files.folded[i]))
-                names.push_back(files.names[i]);
-        if (names.size() <= files.budget) {
-            files.budget -= names.size();
+        if (const auto found = files.index.candidates(wanted, files.budget)) {
+            std::vector<TextView> names;
+            for (size_t i : *found)
+                if (files.reals[i] != referring_real)
+                    names.push_back(files.names[i]);
             size_t compared = names.size();
             if (auto near = near_name(wanted, names, compared))
                 return "did you mean " + quoted(*near) + "?";
@@ -242,7 +240,7 @@ private:
                 if (entry.directory)
                     continue;
                 known->second.names.push_back(path_text(entry.name));
-                known->second.folded.push_back(ascii_lower(strip(known->second.names.back())));
+                known->second.index.add(known->second.names.back());
                 known->second.reals.push_back(entry.plain
                                                   ? join_path(real_directory, entry.name)
                                                   : real_path(join_path(directory, entry.name)));

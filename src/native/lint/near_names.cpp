@@ -90,11 +90,48 @@ std::optional<size_t> closeness(TextView written, TextView candidate) {
 
 }  // namespace
 
-bool may_be_near(TextView written, TextView candidate) {
-    const size_t a = written.size(), b = candidate.size();
-    if ((a > b ? a - b : b - a) <= kMostEdits)
-        return true;
-    return a >= 4 && b >= 4 && written.substr(0, 4) == candidate.substr(0, 4);
+// As closeness() folds and compares them: a name of four letters or more
+// may begin another, and one within kMostEdits of its length may be a few
+// edits from it.
+constexpr size_t kBeginning = 4;
+
+void NearNameIndex::add(TextView name) {
+    const Text folded = ascii_lower(strip(name));
+    const size_t position = lengths_.size();
+    lengths_.push_back(folded.size());
+    by_length_[folded.size()].push_back(position);
+    if (folded.size() >= kBeginning)
+        by_start_[folded.substr(0, kBeginning)].push_back(position);
+}
+
+std::optional<std::vector<size_t>> NearNameIndex::candidates(TextView written,
+                                                             size_t &budget) const {
+    const Text key = ascii_lower(strip(written));
+    const size_t low = key.size() > kMostEdits ? key.size() - kMostEdits : 0;
+    const size_t high = key.size() + kMostEdits;
+    auto bucket = [](const auto &buckets, const auto &key) -> const std::vector<size_t> * {
+        const auto found = buckets.find(key);
+        return found == buckets.end() ? nullptr : &found->second;
+    };
+    const std::vector<size_t> *start =
+        key.size() >= kBeginning ? bucket(by_start_, key.substr(0, kBeginning)) : nullptr;
+    size_t count = start ? start->size() : 0;
+    for (size_t length = low; length <= high; ++length)
+        if (const std::vector<size_t> *same = bucket(by_length_, length))
+            count += same->size();
+    if (count > budget)
+        return std::nullopt;
+    budget -= count;
+    std::vector<size_t> found;
+    for (size_t length = low; length <= high; ++length)
+        if (const std::vector<size_t> *same = bucket(by_length_, length))
+            found.insert(found.end(), same->begin(), same->end());
+    if (start)  // those not among the lengths already taken
+        for (size_t position : *start)
+            if (lengths_[position] < low || lengths_[position] > high)
+                found.push_back(position);
+    std::sort(found.begin(), found.end());  // in the list's order, as a search by scan meets them
+    return found;
 }
 
 std::optional<Text> near_name(TextView written, const std::vector<TextView> &candidates,

@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "lint/unicode_text.hpp"
@@ -23,10 +24,26 @@ std::optional<Text> near_name(TextView written, const std::vector<Text> &candida
 std::optional<Text> near_name(TextView written, const std::vector<TextView> &candidates,
                               size_t &budget, std::initializer_list<TextView> unwanted = {});
 
-// Whether near_name() could take `candidate` for `written`, both folded as
-// ascii_lower(strip(name)): only names of about the same length, or one that
-// begins the other, of four letters at least, can be near. Cheap, so that it
-// can be asked of every name of a long list before the search.
-bool may_be_near(TextView written, TextView candidate);
+// The names of a long list that near_name() could take for a written one,
+// found through their lengths and beginnings rather than by a scan of the
+// list: only names of about the same length, or one that begins the other,
+// of four letters at least, can be near. For a list asked about many times.
+class NearNameIndex {
+public:
+    // The next name of the list; its position is the count added before it.
+    void add(TextView name);
+
+    // The positions of the names that may be near `written`, each once,
+    // unless there are more than `budget`: then none, and nothing is spent.
+    // Else their count is taken from `budget`, so that all the asks of a
+    // list together cost at most the budget they were given and a few
+    // look-ups each.
+    std::optional<std::vector<size_t>> candidates(TextView written, size_t &budget) const;
+
+private:
+    std::unordered_map<size_t, std::vector<size_t>> by_length_;  // the names' folded lengths
+    std::unordered_map<Text, std::vector<size_t>> by_start_;  // their first four folded letters
+    std::vector<size_t> lengths_;
+};
 
 }  // namespace harborsweep::lint
