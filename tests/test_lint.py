@@ -218,6 +218,10 @@ MISTAKES = {
                                         "gateways.cfg": PLAIN},
                                        [("a.cfg", 3, 5, "HS501"), ("b.cfg", 3, 5, "HS501")],
                                        "did you mean `gateways.cfg`?"),
+    # A name the missing one begins with, though far from it in length.
+    "missing-check-begun": ({"a.cfg": "[quorvane]\naction = x\ni = output(gateways.cfg.old)\n",
+                             "gateways.cfg": PLAIN},
+                            [("a.cfg", 3, 5, "HS501")], "did you mean `gateways.cfg`?"),
     "skipped-directory": ({"lib.ini/x.cfg": PLAIN, "a.cfg": PLAIN}, [], ""),
     "skipped-name-taken": ({"a.CFG": PLAIN, "a.cfg": PLAIN}, [("a.CFG", None, None, "HS601")],
                            "(`a.cfg` is taken)"),
