@@ -9,6 +9,7 @@ run will send. The reading and the findings are the native module
 from __future__ import annotations
 
 import argparse
+import functools
 import json
 import os
 import signal
@@ -110,7 +111,7 @@ def _holds_checks(directory: str) -> bool:
         return False
 
 
-def _check_directory(changed: str) -> str:
+def _check_directory(changed: str, holds_checks=_holds_checks) -> str:
     """The check directory that holds a changed file: the outermost folder, from the file's own
     up to the working directory, that holds a name ending in .cfg (a folder of referenced files,
     such as lib/, lies inside the directory that the run is given)."""
@@ -122,7 +123,7 @@ def _check_directory(changed: str) -> str:
         return own
     chosen = None
     while True:
-        if _holds_checks(here):
+        if holds_checks(here):
             chosen = here
         if here == top:
             break
@@ -134,7 +135,9 @@ def _paths(parser: argparse.ArgumentParser, args: argparse.Namespace) -> list[st
     if args.changed:
         if args.config_dir is not None:
             return [args.config_dir] if args.paths else []
-        return list(dict.fromkeys(_check_directory(path) for path in args.paths))
+        # Each folder looked at once, however many of the changed files it holds.
+        holds_checks = functools.cache(_holds_checks)
+        return list(dict.fromkeys(_check_directory(path, holds_checks) for path in args.paths))
     if args.paths:
         return args.paths
     if args.config_dir is not None:
